@@ -3,7 +3,8 @@
 #include <QString>
 
 // The program's one logging routine. Every line carries the emitting function's full
-// signature; call sites pass Q_FUNC_INFO.
+// signature; call sites pass Q_FUNC_INFO. Lines go to the log file when one is open, else to
+// standard output, and to the TCP log clients once an application object exists.
 namespace Kubus {
 
 void kuPrint(const char* text, const char* function);

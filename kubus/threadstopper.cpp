@@ -1,0 +1,41 @@
+#include "kubus/threadstopper.h"
+
+#include "kubus/kulog.h"
+
+#include <QThread>
+
+namespace Kubus {
+
+ThreadStopper::ThreadStopper(QThread* thread)
+    : m_thread(thread)
+{
+    moveToThread(thread);
+    connect(
+        this, &ThreadStopper::queueQuit, this, &ThreadStopper::quitThread, Qt::QueuedConnection);
+}
+
+void ThreadStopper::stopThread()
+{
+    emit queueQuit();
+    // A thread cannot wait for itself; its loop still ends once it gets to the quit.
+    if (QThread::currentThread() == m_thread) {
+        kuPrint("Thread asked to stop itself, not waiting", Q_FUNC_INFO);
+        return;
+    }
+    m_thread->wait();
+}
+
+void ThreadStopper::processEventsAndStop(QThread& thread)
+{
+    if (!thread.isRunning())
+        return;
+    ThreadStopper stopper(&thread);
+    stopper.stopThread();
+}
+
+void ThreadStopper::quitThread()
+{
+    m_thread->quit();
+}
+
+} // namespace Kubus
