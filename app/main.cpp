@@ -1,7 +1,51 @@
+#include "app/commandline.h"
+#include "app/zef400widget.h"
+#include "kubus/callstack.h"
 #include "kubus/kulog.h"
+#include "platform/rootpath.h"
+#include "platform/scmhardware.h"
 
-int main(int, char**)
+#include <QApplication>
+#include <QDebug>
+
+#include <cstdlib>
+
+int main(int argc, char** argv)
 {
+    printCallStackOnCrash();
+
+    if (Common::initScmFramebuffer() != 0)
+        return 1;
+    Common::initScmKeypad();
+
+    // Qt 4's QWSServer::setCursorVisible(false): the framebuffer platform reads this instead.
+    qputenv("QT_QPA_FB_HIDECURSOR", "1");
+    // Qt 4 made the program the window-system server; now it draws straight onto the
+    // framebuffer, or off screen under a stand-in root.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", Platform::haveRoot() ? "offscreen" : "linuxfb");
+
+    // Lives until the process ends.
+    QApplication* application = new QApplication(argc, argv);
+
+    const QStringList arguments = QApplication::arguments();
+
+    qDebug().noquote() << "Show help with --help or -h";
+    if (CommandLine::wantsHelp(arguments)) {
+        CommandLine::printHelp();
+        std::exit(0);
+    }
+
+    const CommandLine::ForceSelections selections = CommandLine::parseForcedUpdates(arguments);
+
+    Zef400Widget window;
+    window.setReadOnly(arguments.contains(QLatin1String("--readonly")));
+    CommandLine::applyForcedUpdates(window, selections);
+
+    window.showFullScreen();
+    const int result = application->exec();
+
+    window.stop();
     Kubus::kuPrint("About to exit app.", "int main(int, char**)");
-    return 0;
+    return result;
 }

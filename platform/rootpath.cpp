@@ -1,6 +1,5 @@
 #include "platform/rootpath.h"
 
-#include <QDir>
 #include <QFile>
 
 namespace Platform {
@@ -19,7 +18,7 @@ QString rootPath(const QString& fixedPath)
         root.chop(1);
     if (fixedPath.startsWith(QLatin1Char('/')))
         return root + fixedPath;
-    return root + QLatin1Char('/') + fixedPath;
+    return root + QLatin1String("/sbin/") + fixedPath;
 }
 
 QByteArray rootPathBytes(const QString& fixedPath)
