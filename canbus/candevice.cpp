@@ -1,0 +1,12 @@
+#include "canbus/candevice.h"
+
+namespace CanBus {
+
+CanDevice::~CanDevice() = default;
+
+bool CanDevice::isReady()
+{
+    return true;
+}
+
+} // namespace CanBus
