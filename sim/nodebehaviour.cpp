@@ -1,0 +1,25 @@
+#include "sim/nodebehaviour.h"
+
+namespace Sim {
+
+CanBus::CanIdentifier NodeBehaviour::nodeIdentifier(
+    const SimNode& node, unsigned type, unsigned priority)
+{
+    CanBus::CanIdentifier id;
+    id.setMessageType(type);
+    id.setPriority(priority);
+    id.setDestination(unsigned(node.destinationClass()));
+    id.setNodeId(unsigned(node.nodeId));
+    return id;
+}
+
+bool NodeBehaviour::addressedTo(const SimNode& node, const CanBus::CanMessage& frame)
+{
+    const unsigned destination = frame.destination();
+    if (destination != unsigned(node.destinationClass()) && destination != 0xFu)
+        return false;
+    return frame.nodeId() == CanBus::CanIdentifier::BroadcastNodeId
+        || frame.nodeId() == unsigned(node.nodeId);
+}
+
+} // namespace Sim

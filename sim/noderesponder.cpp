@@ -1,0 +1,142 @@
+#include "sim/noderesponder.h"
+
+#include "canbus/canmessaget.h"
+#include "kubus/kulog.h"
+#include "sim/identifybehaviour.h"
+
+namespace Sim {
+
+using namespace CanBus;
+
+namespace {
+
+// xorshift32: small, and the same sequence on every machine for a given seed.
+quint32 nextRandom(quint32& state)
+{
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+}
+
+bool matches(const SimNode::ActiveFault& active, const CanMessage& frame)
+{
+    const NodeFault& f = active.fault;
+    if (f.messageType >= 0 && unsigned(f.messageType) != frame.identifier().messageTypeCode())
+        return false;
+    return f.count < 0 || active.used < f.count;
+}
+
+} // namespace
+
+const QVector<const NodeBehaviour*>& NodeResponder::behaviours()
+{
+    static const IdentifyBehaviour identify;
+    static const QVector<const NodeBehaviour*> all { &identify };
+    return all;
+}
+
+void NodeResponder::updatePresence(SimNode& node, qint64 wallUs)
+{
+    for (SimNode::ActiveFault& active : node.faults) {
+        const NodeFault& f = active.fault;
+        if (f.kind != NodeFault::Vanish || active.used > 0)
+            continue;
+        if (node.present) {
+            const bool due = f.vanishAfter.frames ? node.framesHeard >= f.vanishAfter.value
+                                                  : wallUs >= f.vanishAfter.value;
+            if (!due)
+                continue;
+            node.present = false;
+            active.vanishedAtUs = wallUs;
+            active.vanishedAtFrames = node.framesHeard;
+            Kubus::kuPrint(
+                QString("%1 drops off the bus (%2)").arg(node.name(), f.spec), Q_FUNC_INFO);
+        }
+        if (active.vanishedAtUs < 0)
+            continue;
+        const bool back = f.vanishFor.frames
+            ? node.framesHeard - active.vanishedAtFrames >= f.vanishFor.value
+            : wallUs - active.vanishedAtUs >= f.vanishFor.value;
+        if (back) {
+            // A board that comes back has restarted: it has no node id until it gets one.
+            node.present = true;
+            node.nodeId = SimNode::noNodeId;
+            active.used = 1;
+            Kubus::kuPrint(
+                QString("%1 is back on the bus without node id").arg(node.name()), Q_FUNC_INFO);
+        }
+    }
+}
+
+CanMessage NodeResponder::errorAck(const SimNode& node, const CanMessage& frame, int code)
+{
+    CanMessageT<A_ERROR_ACK> ack;
+    ack.identifier().setDestination(unsigned(node.destinationClass()));
+    ack.identifier().setNodeId(unsigned(node.nodeId));
+    ack.setRejectedIdentifier(frame.identifier());
+    ack.setErrorCode(quint8(code));
+    return ack;
+}
+
+QVector<NodeAnswer> NodeResponder::receive(SimNode& node, const CanMessage& frame, qint64 wallUs)
+{
+    QVector<NodeAnswer> answers;
+    ++node.framesHeard;
+    updatePresence(node, wallUs);
+    if (!node.present) {
+        ++node.framesLost;
+        return answers;
+    }
+
+    const NodeBehaviour* behaviour = nullptr;
+    for (const NodeBehaviour* candidate : behaviours()) {
+        if (candidate->accepts(node, frame)) {
+            behaviour = candidate;
+            break;
+        }
+    }
+    if (!behaviour)
+        return answers;
+
+    qint64 extraDelayUs = 0;
+    for (SimNode::ActiveFault& active : node.faults) {
+        if (active.fault.kind == NodeFault::Vanish || !matches(active, frame))
+            continue;
+        switch (active.fault.kind) {
+        case NodeFault::Drop: {
+            const double draw = double(nextRandom(active.random)) / 4294967296.0;
+            if (draw < active.fault.share) {
+                ++active.used;
+                ++node.framesLost;
+                return answers;
+            }
+            break;
+        }
+        case NodeFault::Silent:
+            ++active.used;
+            ++node.framesLost;
+            return answers;
+        case NodeFault::ErrorAck:
+            ++active.used;
+            ++node.framesAnswered;
+            answers.append({ errorAck(node, frame, active.fault.errorCode), extraDelayUs });
+            return answers;
+        case NodeFault::Delay:
+            ++active.used;
+            extraDelayUs += active.fault.delayUs;
+            break;
+        case NodeFault::Vanish:
+            break;
+        }
+    }
+
+    behaviour->handle(node, frame, answers);
+    for (NodeAnswer& answer : answers)
+        answer.extraDelayUs += extraDelayUs;
+    if (!answers.isEmpty())
+        ++node.framesAnswered;
+    return answers;
+}
+
+} // namespace Sim

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "canbus/canmessage.h"
+#include "sim/simnode.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QVector>
+
+class QSocketNotifier;
+
+namespace Sim {
+
+class ControllerConnection;
+class TraceWriter;
+
+// One CAN bus at 125 kbit/s: the listening device socket, the controllers connected to it and
+// the nodes on it. Frames wait in one queue; whenever the bus is free the lowest identifier
+// among the frames that are ready wins arbitration and occupies the bus for its exact bit
+// length. A frame is delivered at its modelled end: to every controller but its sender, and,
+// when a controller sent it, to every node, whose answers queue up after their processing
+// delay. In real time the end is also awaited on the wall clock; otherwise frames go out at
+// once and only the trace carries the modelled times.
+class SimBus : public QObject {
+    Q_OBJECT
+
+public:
+    SimBus(int bus, const QVector<SimNode>& nodes, const QElapsedTimer& clock, bool realtime,
+        TraceWriter* trace, QObject* parent = nullptr);
+    ~SimBus() override;
+
+    // Listens on socketPath (a stale file is removed first).
+    bool listen(const QString& socketPath, QString* error);
+
+    int index() const { return m_bus; }
+    QString name() const { return QString("can%1").arg(m_bus); }
+    QVector<SimNode>& nodes() { return m_nodes; }
+    const QVector<SimNode>& nodes() const { return m_nodes; }
+    qint64 framesOnBus() const { return m_framesOnBus; }
+    void logSummary();
+
+private:
+    struct PendingFrame {
+        CanBus::CanMessage frame;
+        bool fromController = false;
+        ControllerConnection* sender = nullptr; // null once that connection has closed
+        int senderNode = -1;
+        qint64 readyUs = 0;
+        quint64 sequence = 0;
+    };
+
+    void onNewConnection();
+    void onFrameWritten(ControllerConnection* connection, const CanBus::CanMessage& frame);
+    void onConnectionClosed(ControllerConnection* connection);
+    void submit(const CanBus::CanMessage& frame, ControllerConnection* sender, int senderNode,
+        qint64 readyUs);
+    void run();
+    void deliver(const PendingFrame& pending, qint64 endUs);
+    qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
+    void wakeAt(qint64 us);
+
+    int m_bus;
+    QVector<SimNode> m_nodes;
+    const QElapsedTimer& m_clock;
+    bool m_realtime;
+    TraceWriter* m_trace;
+    int m_listenFd = -1;
+    QString m_socketPath;
+    QSocketNotifier* m_acceptNotifier = nullptr;
+    QVector<ControllerConnection*> m_connections;
+    int m_connectionCount = 0;
+
+    QVector<PendingFrame> m_pending;
+    quint64 m_sequence = 0;
+    qint64 m_busFreeUs = 0;
+    bool m_running = false;
+    // Real time only: the frame on the bus until its end has passed on the wall clock.
+    bool m_haveInFlight = false;
+    PendingFrame m_inFlight;
+    qint64 m_inFlightEndUs = 0;
+    QTimer m_wakeTimer;
+    qint64 m_framesOnBus = 0;
+};
+
+} // namespace Sim

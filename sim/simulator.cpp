@@ -1,0 +1,130 @@
+#include "sim/simulator.h"
+
+#include "kubus/kulog.h"
+#include "platform/rootpath.h"
+#include "sim/rackdescription.h"
+#include "sim/simbus.h"
+#include "sim/statedump.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace Sim {
+
+int Simulator::s_signalPipe[2] = { -1, -1 };
+
+Simulator::Simulator(QObject* parent)
+    : QObject(parent)
+{
+    m_clock.start();
+}
+
+Simulator::~Simulator()
+{
+    qDeleteAll(m_buses);
+    m_buses.clear();
+}
+
+void Simulator::signalHandler(int signal)
+{
+    // Only async-signal-safe work here; the event loop does the rest.
+    const char byte = char(signal);
+    const ssize_t written = ::write(s_signalPipe[1], &byte, 1);
+    (void)written;
+}
+
+bool Simulator::start(const Options& options, QString* error)
+{
+    m_options = options;
+    if (!Platform::haveRoot()) {
+        *error = "ZEF400_ROOT is not set: the simulator serves dev/can0 and dev/can1 under it";
+        return false;
+    }
+
+    RackDescription rack = options.rackFile.isEmpty() ? RackDescription::defaultRack()
+                                                      : RackDescription::fromFile(options.rackFile);
+    if (!rack.ok()) {
+        *error = options.rackFile.isEmpty()
+            ? rack.errorText()
+            : QString("%1: %2").arg(options.rackFile, rack.errorText());
+        return false;
+    }
+    for (const QString& spec : options.faults) {
+        NodeFault fault;
+        if (!NodeFault::parse(spec, &fault, error)
+            || !RackDescription::applyFault(rack.nodes, fault, error)) {
+            *error = QString("--fault %1: %2").arg(spec, *error);
+            return false;
+        }
+    }
+
+    if (!options.traceFile.isEmpty() && !m_trace.open(options.traceFile, error))
+        return false;
+
+    for (int bus = 0; bus < 2; ++bus) {
+        auto* simBus = new SimBus(
+            bus, rack.nodes, m_clock, options.realtime, m_trace.isOpen() ? &m_trace : nullptr);
+        m_buses.append(simBus);
+        for (const SimNode& node : simBus->nodes()) {
+            for (const SimNode::ActiveFault& active : node.faults)
+                Kubus::kuPrint(
+                    QString("%1: fault %2").arg(node.name(), active.fault.spec), Q_FUNC_INFO);
+        }
+        if (!simBus->listen(Platform::rootPath(QString("/dev/can%1").arg(bus)), error))
+            return false;
+    }
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, s_signalPipe) == 0) {
+        ::fcntl(s_signalPipe[1], F_SETFL, O_NONBLOCK);
+        m_signalNotifier = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, this);
+        connect(m_signalNotifier, &QSocketNotifier::activated, this, &Simulator::onSignal);
+        struct sigaction action { };
+        action.sa_handler = &Simulator::signalHandler;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGUSR1, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        sigaction(SIGINT, &action, nullptr);
+    }
+    Kubus::kuPrint(
+        QString("Simulator running%1").arg(options.realtime ? " in real time" : ""), Q_FUNC_INFO);
+    return true;
+}
+
+bool Simulator::writeDump()
+{
+    if (m_options.dumpFile.isEmpty()) {
+        Kubus::kuPrint("No state dump: started without --dump", Q_FUNC_INFO);
+        return false;
+    }
+    QString error;
+    if (!StateDump::write(m_options.dumpFile, m_buses, m_clock.nsecsElapsed() / 1000, &error)) {
+        Kubus::kuPrint(QString("State dump failed: %1").arg(error), Q_FUNC_INFO);
+        return false;
+    }
+    return true;
+}
+
+void Simulator::onSignal()
+{
+    char byte = 0;
+    if (::read(s_signalPipe[0], &byte, 1) != 1)
+        return;
+    if (byte == SIGUSR1) {
+        writeDump();
+        return;
+    }
+    Kubus::kuPrint(QString("Simulator ends on signal %1").arg(int(byte)), Q_FUNC_INFO);
+    for (SimBus* bus : m_buses)
+        bus->logSummary();
+    if (!m_options.dumpFile.isEmpty())
+        writeDump();
+    QCoreApplication::exit(0);
+}
+
+} // namespace Sim

@@ -1,0 +1,121 @@
+#include "sim/statedump.h"
+
+#include "sim/noderesponder.h"
+#include "sim/simbus.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringList>
+#include <QTextStream>
+
+namespace Sim {
+
+namespace {
+
+int usedLength(const QByteArray& flash)
+{
+    int end = flash.size();
+    while (end > 0 && quint8(flash.at(end - 1)) == 0xFF)
+        --end;
+    return end;
+}
+
+bool writeFlash(const QString& path, const QByteArray& flash, QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = QString("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    file.write(flash.left(usedLength(flash)));
+    if (!file.commit()) {
+        *error = QString("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString StateDump::groupName(int bus, quint32 serial)
+{
+    return QString("can%1_%2").arg(bus).arg(serial);
+}
+
+QString StateDump::flashFileName(
+    const QString& dumpPath, int bus, quint32 serial, const QString& which)
+{
+    return QString("%1.%2.%3.bin").arg(dumpPath, groupName(bus, serial), which);
+}
+
+bool StateDump::write(
+    const QString& path, const QList<SimBus*>& buses, qint64 wallUs, QString* error)
+{
+    QString text;
+    QTextStream out(&text);
+    out << "[simulator]\n";
+    out << "time_us=" << wallUs << "\n";
+    for (SimBus* bus : buses)
+        out << bus->name() << "_frames=" << bus->framesOnBus() << "\n";
+
+    for (SimBus* bus : buses) {
+        for (SimNode& node : bus->nodes()) {
+            NodeResponder::updatePresence(node, wallUs);
+            out << "\n[" << groupName(node.bus, node.serial) << "]\n";
+            out << "kind=" << node.kindName() << "\n";
+            out << "part=" << node.partNumber << "\n";
+            out << "variant=" << int(node.variant) << "\n";
+            out << "serial=" << node.serial << "\n";
+            out << "protocol=" << int(node.protocolVersion) << "\n";
+            out << "nodeid=" << node.nodeId << "\n";
+            out << "present=" << (node.present ? "true" : "false") << "\n";
+            out << "at90_version=" << node.at90Version() << "\n";
+            out << "fpga_version=" << node.fpgaVersion() << "\n";
+            if (node.kind == SimNode::MainBoard) {
+                out << "rack=" << node.rack << "\n";
+                out << "unit=" << node.unit << "\n";
+                QStringList slotList;
+                for (int i = 0; i < node.equippedSlots.size(); ++i) {
+                    if (node.equippedSlots.at(i))
+                        slotList << QString::number(i + 1);
+                }
+                out << "slots=\"" << slotList.join(",") << "\"\n";
+            } else {
+                out << "slot=" << node.slot << "\n";
+            }
+            out << "frames_heard=" << node.framesHeard << "\n";
+            out << "frames_answered=" << node.framesAnswered << "\n";
+            out << "frames_lost=" << node.framesLost << "\n";
+            const struct {
+                const char* which;
+                const QByteArray& flash;
+            } flashes[] = { { "at90", node.at90Flash }, { "fpga", node.fpgaFlash } };
+            for (const auto& f : flashes) {
+                const QString file = flashFileName(path, node.bus, node.serial, f.which);
+                out << f.which << "_flash_size=" << f.flash.size() << "\n";
+                out << f.which << "_flash_used=" << usedLength(f.flash) << "\n";
+                out << f.which << "_flash_file=" << file << "\n";
+                if (!writeFlash(file, f.flash, error))
+                    return false;
+            }
+            for (auto it = node.labels.cbegin(); it != node.labels.cend(); ++it)
+                out << "label_" << it.key() << "=" << it.value().toHex().toUpper() << "\n";
+        }
+    }
+    out.flush();
+
+    // Written aside and renamed, so a reader never sees half a dump.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        *error = QString("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    file.write(text.toUtf8());
+    if (!file.commit()) {
+        *error = QString("cannot write %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace Sim

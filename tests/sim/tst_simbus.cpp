@@ -1,0 +1,476 @@
+#include "canbus/candevicescm.h"
+#include "canbus/canmessaget.h"
+#include "common/rawcanclient.h"
+#include "common/simulatorprocess.h"
+#include "sim/framebits.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <algorithm>
+
+namespace {
+
+// Identify request as the controller broadcasts it: priority 0, node id 255, the bus's class,
+// part number 91204400 (low 16 bits), variant 1, serial number 4711.
+const QString identifyMainboards = "000800FF#30AB0167120000";
+const QString identifyAmplifiers = "006800FF#30AB0167120000";
+
+// The default rack's answers: priority 3, acknowledge request, class, node id 255; part number
+// low 16 bits, variant 1, serial number, protocol version 31.
+const QString mainboard1001 = "0D0800FF#94AB01E90300001F";
+const QString amplifier2001 = "0D6800FF#5CAC01D10700001F";
+const QString amplifier2002 = "0D6800FF#5CAC01D20700001F";
+const QString amplifier2003 = "0D6800FF#5CAC01D30700001F";
+const QString amplifier2004 = "0D6800FF#5CAC01D40700001F";
+
+QStringList texts(const QVector<RawCanClient::Frame>& frames)
+{
+    QStringList result;
+    for (const RawCanClient::Frame& frame : frames)
+        result << frame.text();
+    return result;
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+struct TraceLine {
+    qint64 endUs = 0;
+    int bus = 0;
+    quint32 id = 0;
+    QByteArray data;
+    bool fromController = false;
+};
+
+} // namespace
+
+class TestSimBus : public QObject {
+    Q_OBJECT
+
+private slots:
+    void identifyAnswers_data();
+    void identifyAnswers();
+    void nodeIdAssignment_data();
+    void nodeIdAssignment();
+    void wrongConfiguration_data();
+    void wrongConfiguration();
+    void connectionsHearEachOther();
+    void malformedPackets_data();
+    void malformedPackets();
+    void traceFormatAndBusTime();
+    void faults_data();
+    void faults();
+    void vanishedNodeComesBackWithoutId();
+    void realtimeTakesTheBusTime();
+    void deviceLayerTalksToTheSimulator();
+    void startErrors_data();
+    void startErrors();
+};
+
+void TestSimBus::identifyAnswers_data()
+{
+    QTest::addColumn<int>("bus");
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QStringList>("answers");
+    QTest::newRow("mainboard bus") << 0 << identifyMainboards << QStringList { mainboard1001 };
+    QTest::newRow("amplifier bus")
+        << 1 << identifyAmplifiers
+        << QStringList { amplifier2001, amplifier2002, amplifier2003, amplifier2004 };
+    QTest::newRow("broadcast class reaches the amplifiers too")
+        << 1 << "00F800FF#30AB0167120000"
+        << QStringList { amplifier2001, amplifier2002, amplifier2003, amplifier2004 };
+    QTest::newRow("the other bus's class gets no answer")
+        << 1 << identifyMainboards << QStringList();
+}
+
+void TestSimBus::identifyAnswers()
+{
+    QFETCH(int, bus);
+    QFETCH(QString, request);
+    QFETCH(QStringList, answers);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    RawCanClient client;
+    QVERIFY(client.connectTo(sim.socketPath(bus)));
+    QVERIFY(client.sendFrame(request));
+    const QStringList got = texts(client.receive(answers.size()));
+    QCOMPARE(sorted(got), sorted(answers));
+    // Nothing beyond: a frame that would follow is on the bus by the time the trace shows it.
+    QTRY_VERIFY_WITH_TIMEOUT(sim.traceLines().size() == answers.size() + 1, 3000);
+    QVERIFY(client.receiveNow().isEmpty());
+}
+
+void TestSimBus::nodeIdAssignment_data()
+{
+    QTest::addColumn<QString>("assignment");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("nodeId");
+    QTest::newRow("configuration mode names 2003") << "006400FF#5CAC01D307000009"
+                                                   << "0C640009#5CAC01D307000009" << 9;
+    QTest::newRow("operation mode names 2003") << "006C00FF#5CAC01D30700000C"
+                                               << "0C6C000C#5CAC01D30700000C" << 12;
+    QTest::newRow("another variant names no node")
+        << "006400FF#5CAC02D307000009" << QString() << 255;
+    QTest::newRow("a short frame names no node") << "006400FF#5CAC01D3070000" << QString() << 255;
+}
+
+void TestSimBus::nodeIdAssignment()
+{
+    QFETCH(QString, assignment);
+    QFETCH(QString, answer);
+    QFETCH(int, nodeId);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    RawCanClient client;
+    QVERIFY(client.connectTo(sim.socketPath(1)));
+    QVERIFY(client.sendFrame(assignment));
+    if (!answer.isEmpty())
+        QCOMPARE(texts(client.receive(1)), QStringList { answer });
+
+    // The node uses its new id from now on: in its identify answer and in the model.
+    QVERIFY(client.sendFrame(identifyAmplifiers));
+    QString expected2003 = amplifier2003;
+    expected2003.replace(6, 2, QString("%1").arg(nodeId, 2, 16, QLatin1Char('0')).toUpper());
+    QCOMPARE(sorted(texts(client.receive(4))),
+        sorted({ amplifier2001, amplifier2002, expected2003, amplifier2004 }));
+
+    QVERIFY(sim.requestDump());
+    QCOMPARE(sim.dumpValue("can1_2003", "nodeid").toInt(), nodeId);
+    QCOMPARE(sim.dumpValue("can1_2002", "nodeid").toInt(), 255);
+    QCOMPARE(sim.dumpValue("can1_2003", "at90_version").toString(), QString("1.13.1"));
+    QCOMPARE(sim.flash("can1_2003", "at90"), QByteArray(128 * 1024, char(0xFF)));
+
+    const QStringList trace = sim.traceLines();
+    QVERIFY(!trace.isEmpty());
+    QVERIFY2(trace.first().endsWith(" can1 " + assignment + " T"), qPrintable(trace.first()));
+    if (!answer.isEmpty())
+        QVERIFY2(trace.at(1).endsWith(" can1 " + answer + " R"), qPrintable(trace.at(1)));
+}
+
+void TestSimBus::wrongConfiguration_data()
+{
+    QTest::addColumn<bool>("configure");
+    QTest::addColumn<quint32>("configuration");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("50 kbit/s") << true << RawCanClient::config50k29Bit
+                               << "bit timing for 50 kbit/s";
+    QTest::newRow("11-bit identifiers")
+        << true << RawCanClient::config125k11Bit << "11-bit identifiers";
+    QTest::newRow("never configured") << false << 0u << "controller not configured";
+}
+
+void TestSimBus::wrongConfiguration()
+{
+    QFETCH(bool, configure);
+    QFETCH(quint32, configuration);
+    QFETCH(QString, why);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    RawCanClient good;
+    RawCanClient wrong;
+    QVERIFY(good.connectTo(sim.socketPath(1)));
+    QVERIFY(wrong.connectTo(sim.socketPath(1), configuration, configure));
+
+    // Its frame reaches neither the nodes nor the other controller.
+    QVERIFY(wrong.sendFrame(identifyAmplifiers));
+    QVERIFY2(sim.waitForOutput("reaches nobody: " + why), qPrintable(sim.output()));
+
+    // And it hears nothing of a working exchange.
+    QVERIFY(good.sendFrame(identifyAmplifiers));
+    QCOMPARE(good.receive(4).size(), 4);
+    QVERIFY(good.receiveNow().isEmpty());
+    QVERIFY(wrong.receiveNow().isEmpty());
+    QCOMPARE(sim.traceLines().size(), 5);
+}
+
+void TestSimBus::connectionsHearEachOther()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    RawCanClient first;
+    RawCanClient second;
+    QVERIFY(first.connectTo(sim.socketPath(0)));
+    QVERIFY(second.connectTo(sim.socketPath(0)));
+    QVERIFY(sim.waitForConfigured(0, 1));
+    QVERIFY(sim.waitForConfigured(0, 2));
+
+    // A frame no node answers (operate to an unknown node id) goes only to the other one.
+    QVERIFY(first.sendFrame("00A00005#"));
+    QCOMPARE(texts(second.receive(1)), QStringList { "00A00005#" });
+    QVERIFY(second.sendFrame("00A00006#"));
+    QCOMPARE(texts(first.receive(1)), QStringList { "00A00006#" });
+
+    // Node answers reach every controller; nobody gets their own frame back.
+    QVERIFY(first.sendFrame(identifyMainboards));
+    QCOMPARE(texts(second.receive(2)), QStringList({ identifyMainboards, mainboard1001 }));
+    QCOMPARE(texts(first.receive(1)), QStringList { mainboard1001 });
+    QVERIFY(first.receiveNow().isEmpty());
+
+    // Each bus keeps to itself.
+    RawCanClient other;
+    QVERIFY(other.connectTo(sim.socketPath(1)));
+    QVERIFY(sim.waitForConfigured(1, 1));
+    QVERIFY(first.sendFrame("00A00007#"));
+    QCOMPARE(second.receive(1).size(), 1);
+    QVERIFY(other.receiveNow().isEmpty());
+}
+
+void TestSimBus::malformedPackets_data()
+{
+    QTest::addColumn<QByteArray>("packet");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("two stray bytes") << QByteArray::fromHex("0102") << "packet of 2 bytes: 01 02";
+    QTest::newRow("payload length 9")
+        << RawCanClient::writeRecord(0x000800FF, QByteArray(8, '\0')).replace(0, 1, "\x09")
+        << "write record with payload length 9";
+    QTest::newRow("configuration block cut short") << RawCanClient::ioctlPacket(
+        0x80046204u, QByteArray(20, '\0')) << "ioctl 80046204 with 20 argument bytes, expected 36";
+    QTest::newRow("unknown request") << RawCanClient::ioctlPacket(0x12345678u, QByteArray(4, '\0'))
+                                     << "packet of 8 bytes with unknown request code 12345678";
+    QTest::newRow("oversized packet") << QByteArray(300, 'x') << "packet of 300 bytes";
+}
+
+void TestSimBus::malformedPackets()
+{
+    QFETCH(QByteArray, packet);
+    QFETCH(QString, reason);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    RawCanClient sender;
+    RawCanClient listener;
+    QVERIFY(sender.connectTo(sim.socketPath(0)));
+    QVERIFY(listener.connectTo(sim.socketPath(0)));
+    QVERIFY(sim.waitForConfigured(0, 1));
+    QVERIFY(sim.waitForConfigured(0, 2));
+    QVERIFY(sender.sendPacket(packet));
+    QVERIFY(sender.sendFrame(identifyMainboards));
+    QVERIFY2(sim.waitForOutput("can0 connection 1: dropped malformed packet: " + reason),
+        qPrintable(sim.output()));
+    // The sender stays connected and configured; the others never see the bad packet.
+    QCOMPARE(texts(sender.receive(1)), QStringList { mainboard1001 });
+    QCOMPARE(texts(listener.receive(2)), QStringList({ identifyMainboards, mainboard1001 }));
+    QVERIFY(sim.isRunning());
+}
+
+void TestSimBus::traceFormatAndBusTime()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    RawCanClient bus0;
+    RawCanClient bus1;
+    QVERIFY(bus0.connectTo(sim.socketPath(0)));
+    QVERIFY(bus1.connectTo(sim.socketPath(1)));
+    QVERIFY(bus1.sendFrame(identifyAmplifiers));
+    QCOMPARE(bus1.receive(4).size(), 4);
+    QVERIFY(bus0.sendFrame(identifyMainboards));
+    QCOMPARE(bus0.receive(1).size(), 1);
+    // A burst from the controller queues up behind itself on the bus.
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(bus1.sendFrame(0x18070000u | quint32(i), QByteArray(8, char(i))));
+    QCOMPARE(sim.stop(), 0);
+
+    static const QRegularExpression form(
+        "^\\((\\d{10})\\.(\\d{6})\\) (can[01]) ([0-9A-F]{8})#((?:[0-9A-F]{2}){0,8}) ([TR])$");
+    QVector<TraceLine> lines;
+    for (const QString& text : sim.traceLines()) {
+        const QRegularExpressionMatch m = form.match(text);
+        QVERIFY2(m.hasMatch(), qPrintable(text));
+        TraceLine line;
+        line.endUs = m.captured(1).toLongLong() * 1000000 + m.captured(2).toLongLong();
+        line.bus = m.captured(3).right(1).toInt();
+        line.id = m.captured(4).toUInt(nullptr, 16);
+        line.data = QByteArray::fromHex(m.captured(5).toLatin1());
+        line.fromController = m.captured(6) == "T";
+        lines.append(line);
+    }
+    QCOMPARE(lines.size(), 12);
+
+    QVector<TraceLine> amplifierBus;
+    for (const TraceLine& line : lines) {
+        if (line.bus == 1)
+            amplifierBus.append(line);
+    }
+    QCOMPARE(amplifierBus.size(), 10);
+    auto duration
+        = [](const TraceLine& line) { return Sim::FrameBits::frameDurationUs(line.id, line.data); };
+    // The request, then four answers: the first after the 100 us processing delay, the others
+    // back to back, each lasting exactly its bit length at 8 us per bit.
+    QVERIFY(amplifierBus.at(0).fromController);
+    QCOMPARE(
+        amplifierBus.at(1).endUs - amplifierBus.at(0).endUs, 100 + duration(amplifierBus.at(1)));
+    for (int i = 2; i <= 4; ++i) {
+        QVERIFY(!amplifierBus.at(i).fromController);
+        QCOMPARE(
+            amplifierBus.at(i).endUs - amplifierBus.at(i - 1).endUs, duration(amplifierBus.at(i)));
+    }
+    // The burst: each frame waits for the bus, so none overlaps the one before it (whether it
+    // follows back to back depends on when the controller's frames arrive).
+    for (int i = 5; i < amplifierBus.size(); ++i) {
+        QVERIFY(amplifierBus.at(i).fromController);
+        QVERIFY(amplifierBus.at(i).endUs - amplifierBus.at(i - 1).endUs
+            >= duration(amplifierBus.at(i)));
+    }
+}
+
+void TestSimBus::faults_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<int>("minimumMs");
+    QTest::newRow("a silent node does not answer")
+        << "can1/2002,silent" << identifyAmplifiers
+        << QStringList { amplifier2001, amplifier2003, amplifier2004 } << 0;
+    QTest::newRow("an error acknowledgement names the rejected broadcast")
+        << "can1/2003,errorack=5" << identifyAmplifiers
+        << QStringList { amplifier2001, amplifier2002, "006580FF#00680105", amplifier2004 } << 0;
+    QTest::newRow("an error acknowledgement for one type leaves the others")
+        << "can1/2003,errorack=7,type=400" << identifyAmplifiers
+        << QStringList { amplifier2001, amplifier2002, amplifier2003, amplifier2004 } << 0;
+    QTest::newRow("an assignment rejected")
+        << "can1/2003,errorack=7,type=400"
+        << "006400FF#5CAC01D307000009" << QStringList { "006580FF#00640107" } << 0;
+    QTest::newRow("a node dropping every frame")
+        << "can1/2001,drop=1" << identifyAmplifiers
+        << QStringList { amplifier2002, amplifier2003, amplifier2004 } << 0;
+    QTest::newRow("a late node") << "can1/2004,delay=300ms" << identifyAmplifiers
+                                 << QStringList { amplifier2001, amplifier2002, amplifier2003,
+                                        amplifier2004 }
+                                 << 300;
+    QTest::newRow("a bus-wide fault") << "can1,silent" << identifyAmplifiers << QStringList() << 0;
+}
+
+void TestSimBus::faults()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, request);
+    QFETCH(QStringList, answers);
+    QFETCH(int, minimumMs);
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({ "--fault", fault }), qPrintable(sim.output()));
+    RawCanClient client;
+    QVERIFY(client.connectTo(sim.socketPath(1)));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(client.sendFrame(request));
+    QCOMPARE(sorted(texts(client.receive(answers.size()))), sorted(answers));
+    QVERIFY(clock.elapsed() >= minimumMs);
+    // The answers that did come are all there are.
+    QTRY_VERIFY_WITH_TIMEOUT(sim.traceLines().size() == answers.size() + 1, 3000);
+    QVERIFY(client.receiveNow().isEmpty());
+}
+
+void TestSimBus::vanishedNodeComesBackWithoutId()
+{
+    SimulatorProcess sim;
+    // 2001 goes after the second frame it hears and stays away for two frames.
+    QVERIFY2(sim.start({ "--fault", "can1/2001,vanish=2frames,after=2frames" }),
+        qPrintable(sim.output()));
+    RawCanClient client;
+    QVERIFY(client.connectTo(sim.socketPath(1)));
+    QVERIFY(client.sendFrame("006400FF#5CAC01D107000003")); // 2001 gets node id 3
+    QCOMPARE(texts(client.receive(1)), QStringList { "0C640003#5CAC01D107000003" });
+    QVERIFY(client.sendFrame(identifyAmplifiers)); // heard as the second: gone
+    QCOMPARE(client.receive(3).size(), 3);
+    QVERIFY(client.sendFrame(identifyAmplifiers)); // third: still away
+    QCOMPARE(client.receive(3).size(), 3);
+    QVERIFY(client.sendFrame(identifyAmplifiers)); // fourth: back, without its id
+    QCOMPARE(sorted(texts(client.receive(4))),
+        sorted({ amplifier2001, amplifier2002, amplifier2003, amplifier2004 }));
+    QVERIFY(client.receiveNow().isEmpty());
+}
+
+void TestSimBus::realtimeTakesTheBusTime()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start({ "--realtime" }), qPrintable(sim.output()));
+    RawCanClient client;
+    QVERIFY(client.connectTo(sim.socketPath(1)));
+    // 50 frames of 8 bytes need at least 50 * 131 bits * 8 us = 52.4 ms on the bus.
+    QElapsedTimer clock;
+    clock.start();
+    RawCanClient listener;
+    QVERIFY(listener.connectTo(sim.socketPath(1)));
+    QVERIFY(sim.waitForConfigured(1, 1));
+    QVERIFY(sim.waitForConfigured(1, 2));
+    for (int i = 0; i < 50; ++i)
+        QVERIFY(client.sendFrame(0x18070000u, QByteArray(8, char(0x55))));
+    QCOMPARE(listener.receive(50, 5000).size(), 50);
+    QVERIFY2(clock.nsecsElapsed() >= 52400000, qPrintable(QString::number(clock.nsecsElapsed())));
+}
+
+void TestSimBus::deviceLayerTalksToTheSimulator()
+{
+    SimulatorProcess sim;
+    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    QFile uio(sim.root() + "/dev/uio0");
+    QVERIFY(uio.open(QIODevice::WriteOnly));
+    uio.close();
+    qputenv("ZEF400_ROOT", QFile::encodeName(sim.root()));
+
+    CanBus::CanDeviceScm device(
+        CanBus::CanConfiguration(CanBus::CanConfiguration::PowerAmplifierBus));
+    device.open(CanBus::CanDevice::Blocking);
+    CanBus::CanMessageT<CanBus::SCM_IDENTIFY> request;
+    request.identifier().setDestination(CanBus::CanIdentifier::PowerAmplifier);
+    request.identifier().setNodeId(CanBus::CanIdentifier::BroadcastNodeId);
+    request.setScmPartNumber(quint16(91204400 & 0xFFFF));
+    request.setScmVariantNumber(1);
+    request.setScmSerialNumber(4711);
+    device.writeMessage(request);
+    // Once the trace holds the answers they are on their way, so the blocking read returns.
+    QTRY_VERIFY_WITH_TIMEOUT(sim.traceLines().size() == 5, 5000);
+    QStringList got;
+    while (got.size() < 4) {
+        for (const CanBus::CanMessage& message : device.readMessages())
+            got << message.toFrameText();
+    }
+    device.close();
+    qunsetenv("ZEF400_ROOT");
+    QCOMPARE(sorted(got), sorted({ amplifier2001, amplifier2002, amplifier2003, amplifier2004 }));
+    QVERIFY(sim.traceLines().first().endsWith(" can1 " + identifyAmplifiers + " T"));
+}
+
+void TestSimBus::startErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("withRoot");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no root") << QStringList() << false << "ZEF400_ROOT is not set";
+    QTest::newRow("faulty rack file")
+        << QStringList { "--rack", QString(ZEF_TEST_DATA) + "/invalid_unknown_key.rack" } << true
+        << "invalid_unknown_key.rack: line 3: unknown key \"colour\" for a mainboard";
+    QTest::newRow("fault naming a missing node")
+        << QStringList { "--fault", "can0/4242,silent" } << true
+        << "--fault can0/4242,silent: fault names serial 4242, which is not on can0";
+}
+
+void TestSimBus::startErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(bool, withRoot);
+    QFETCH(QString, message);
+    QTemporaryDir root(QDir::tempPath() + "/zefsim-XXXXXX");
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("ZEF400_ROOT");
+    if (withRoot)
+        env.insert("ZEF400_ROOT", root.path());
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(SimulatorProcess::binary(), args);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 2);
+    const QString output = QString::fromLocal8Bit(process.readAll());
+    QVERIFY2(output.contains(message), qPrintable(output));
+    QVERIFY(!QFile::exists(root.path() + "/dev/can0"));
+}
+
+QTEST_GUILESS_MAIN(TestSimBus)
+#include "tst_simbus.moc"
