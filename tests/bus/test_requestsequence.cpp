@@ -1,0 +1,126 @@
+#include "logcapture.h"
+#include "responder.h"
+
+#include "kubus/mainboardbus.h"
+#include "kubus/poweramplifierbus.h"
+#include "kubus/requestsequence.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+using namespace Kubus;
+
+class TestRequestSequence : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void stepsWaitForTheirOwnNode();
+    void emptySequenceReturnsAtOnce();
+    void missingAnswerEndsAfterTimeLimit();
+};
+
+void TestRequestSequence::initTestCase()
+{
+    MainBoardBus::instance()->start();
+    PowerAmplifierBus::instance()->start();
+}
+
+void TestRequestSequence::cleanupTestCase()
+{
+    MainBoardBus::instance()->stop();
+    PowerAmplifierBus::instance()->stop();
+}
+
+void TestRequestSequence::stepsWaitForTheirOwnNode()
+{
+    MainBoardBus* mb = MainBoardBus::instance();
+    PowerAmplifierBus* pa = PowerAmplifierBus::instance();
+    mb->supportNode(5);
+    pa->supportNode(6);
+    Responder responder;
+    // Node 5 answers first with a value of its own; only node 3's answer may end step one.
+    responder.onRequest<MainBoardBus, Ping>(mb, [mb](const Ping& request) {
+        for (int node : { 5, request.nodeId }) {
+            MainBoard_TP_TEMP temp;
+            temp.nodeId = node;
+            temp.value(1) = node * 10 + request.value;
+            Responder::deliver(mb, temp);
+        }
+    });
+    responder.onRequest<PowerAmplifierBus, Reset>(pa, [pa](const Reset& request) {
+        PowerAmplifier_AMP_POSITION position;
+        position.nodeId = request.nodeId;
+        position.slot = 200 + request.nodeId;
+        Responder::deliver(pa, position);
+    });
+
+    Ping ping;
+    ping.nodeId = 3;
+    MainBoard_TP_TEMP temp;
+    temp.nodeId = 0;
+    Reset reset;
+    reset.nodeId = 0;
+    PowerAmplifier_AMP_POSITION position;
+    position.nodeId = 0;
+
+    RequestSequence sequence;
+    sequence.makeRequest<MainBoardBus, Ping, MainBoardBus, MainBoard_TP_TEMP>(ping, temp, 3);
+    sequence.makeRequest<PowerAmplifierBus, Reset, PowerAmplifierBus, PowerAmplifier_AMP_POSITION>(
+        reset, position, -1);
+    // Requests are read when their step sends them, not when the step is made.
+    ping.value = 4;
+    reset.nodeId = 6;
+
+    QElapsedTimer timer;
+    timer.start();
+    sequence.process(nullptr);
+    QVERIFY(timer.elapsed() < RequestSequence::timeoutMs);
+    QVERIFY(sequence.isFinished());
+    QCOMPARE(temp.nodeId, 3);
+    QCOMPARE(temp.value(1), 34);
+    QCOMPARE(position.nodeId, 6);
+    QCOMPARE(position.slot, 206);
+}
+
+void TestRequestSequence::emptySequenceReturnsAtOnce()
+{
+    RequestSequence sequence;
+    LogCapture log;
+    QElapsedTimer timer;
+    timer.start();
+    sequence.process(nullptr);
+    QVERIFY(timer.elapsed() < 1000);
+    QVERIFY(log.stop().contains("Error: No request available."));
+    QVERIFY(!sequence.isRunning());
+}
+
+void TestRequestSequence::missingAnswerEndsAfterTimeLimit()
+{
+    // Nobody answers: only the sequence's own time limit ends it.
+    Ping ping;
+    ping.nodeId = 9;
+    MainBoard_TP_TEMP temp;
+    temp.nodeId = 0;
+    temp.value(1) = 17;
+    RequestSequence sequence;
+    sequence.makeRequest<MainBoardBus, Ping, MainBoardBus, MainBoard_TP_TEMP>(ping, temp, 9);
+
+    LogCapture log;
+    QElapsedTimer timer;
+    timer.start();
+    sequence.process(nullptr);
+    const qint64 elapsed = timer.elapsed();
+    QVERIFY2(elapsed >= RequestSequence::timeoutMs - 100, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < RequestSequence::timeoutMs + 5000, qPrintable(QString::number(elapsed)));
+    QVERIFY(log.stop().contains(
+        QString(73, '-') + "\n ERROR in Kubus RequestSequence: timeout.\n" + QString(73, '-')));
+    QVERIFY(sequence.isFinished());
+    QVERIFY(!sequence.isRunning());
+    QCOMPARE(temp.nodeId, 0);
+    QCOMPARE(temp.value(1), 17);
+}
+
+QTEST_GUILESS_MAIN(TestRequestSequence)
+#include "test_requestsequence.moc"
