@@ -8,19 +8,19 @@
 namespace Kubus {
 
 Bus::Bus(QThread& thread)
-    : thread(&thread)
+    : busThread(&thread)
 {
     moveToThread(&thread);
 }
 
 void Bus::start()
 {
-    waitForRunning(*thread);
+    waitForRunning(*busThread);
 }
 
 void Bus::stop()
 {
-    ThreadStopper::processEventsAndStop(*thread);
+    ThreadStopper::processEventsAndStop(*busThread);
 }
 
 } // namespace Kubus

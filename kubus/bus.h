@@ -18,7 +18,7 @@ public slots:
     void stop();
 
 protected:
-    QThread* thread;
+    QThread* busThread;
 };
 
 } // namespace Kubus
