@@ -8,14 +8,13 @@ namespace Kubus {
 
 void waitForRunning(QThread& thread)
 {
-    while (!thread.isRunning()) {
-        SignaledUnblocker unblocker(&thread, SIGNAL(started()));
-        thread.start(QThread::TimeCriticalPriority);
-        unblocker.block();
-        // It did start; a thread that is already done again must not be started over and over.
-        if (thread.isFinished())
-            break;
-    }
+    if (thread.isRunning())
+        return;
+    // One start only: once started() came, the thread has run. Looking at isRunning() again
+    // would start a thread over that is just finishing (it is no longer "running" then).
+    SignaledUnblocker unblocker(&thread, SIGNAL(started()));
+    thread.start(QThread::TimeCriticalPriority);
+    unblocker.block();
 }
 
 void waitForFinished(QThread& thread)
