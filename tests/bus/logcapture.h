@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QString>
-#include <QStringList>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,17 +29,17 @@ public:
 
     QString stop()
     {
-        if (saved >= 0) {
-            std::fflush(stdout);
-            dup2(saved, STDOUT_FILENO);
-            ::close(saved);
-            saved = -1;
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly))
-                text = QString::fromLatin1(file.readAll());
-            // Still show it: a failing test is read from its output.
-            std::fputs(text.toLatin1().constData(), stdout);
-        }
+        if (saved < 0)
+            return text;
+        std::fflush(stdout);
+        dup2(saved, STDOUT_FILENO);
+        ::close(saved);
+        saved = -1;
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            text = QString::fromLatin1(file.readAll());
+        // Still show it: a failing test is read from its output.
+        std::fputs(text.toLatin1().constData(), stdout);
         return text;
     }
 

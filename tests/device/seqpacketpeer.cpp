@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 SeqPacketPeer::SeqPacketPeer(const Options& options)
-    : m_options(options)
 {
     if (!m_dir.isValid() || !QDir(m_dir.path()).mkpath("dev"))
         return;
@@ -38,6 +37,7 @@ SeqPacketPeer::SeqPacketPeer(const Options& options)
     }
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC);
     m_listenFd = fd;
+    qputenv("ZEF400_ROOT", QFile::encodeName(m_dir.path()));
     m_thread = std::thread([this] { run(); });
 }
 
@@ -92,13 +92,8 @@ void SeqPacketPeer::run()
             m_changed.notify_all();
             continue;
         }
-        const QByteArray packet = buffer.left(int(n));
-        if (m_options.echo && packet.size() == 13) {
-            const QByteArray record = readRecordFor(packet);
-            ::send(client, record.constData(), size_t(record.size()), MSG_NOSIGNAL);
-        }
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_packets.append(packet);
+        m_packets.append(buffer.left(int(n)));
         m_changed.notify_all();
     }
 }
@@ -144,16 +139,4 @@ void SeqPacketPeer::dropClient()
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_clientFd >= 0)
         ::shutdown(m_clientFd, SHUT_RDWR);
-}
-
-QByteArray SeqPacketPeer::readRecordFor(const QByteArray& writeRecord)
-{
-    // Write record: length, identifier (big-endian), payload 3..0, payload 7..4.
-    // Read record: 3 unused bytes, identifier, length, payload 7..0.
-    QByteArray record(16, '\0');
-    record.replace(3, 4, writeRecord.mid(1, 4));
-    record[7] = writeRecord[0];
-    record.replace(8, 4, writeRecord.mid(9, 4));
-    record.replace(12, 4, writeRecord.mid(5, 4));
-    return record;
 }

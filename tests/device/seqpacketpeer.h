@@ -9,16 +9,14 @@
 #include <mutex>
 #include <thread>
 
-// The simulator's side of the CAN device stand-in, small enough for a test: a root folder with
-// dev/uio0 and a SOCK_SEQPACKET socket at dev/canN. It records every packet of its one client
-// and sends packets back on request; in echo mode it answers each 13-byte write record with
-// the read record of the same frame.
+// The far side of the CAN device stand-in: a root folder with dev/uio0 and a SOCK_SEQPACKET
+// socket at dev/canN, made the ZEF400_ROOT. It records every packet of its one client and sends
+// packets back on request.
 class SeqPacketPeer {
 public:
     struct Options {
         int deviceNumber = 0;
         bool withUio = true;
-        bool echo = false;
     };
 
     explicit SeqPacketPeer(const Options& options);
@@ -29,8 +27,6 @@ public:
     ~SeqPacketPeer();
 
     bool isValid() const { return m_listenFd >= 0; }
-    // The folder to use as ZEF400_ROOT.
-    QString root() const { return m_dir.path(); }
 
     QList<QByteArray> packets() const;
     // Waits until at least count packets arrived; false after timeoutMs.
@@ -44,14 +40,10 @@ public:
     // The simulator going away: the client's next read sees the end of the connection.
     void dropClient();
 
-    // The read record the driver would deliver for the frame of a write record.
-    static QByteArray readRecordFor(const QByteArray& writeRecord);
-
 private:
     void run();
 
     QTemporaryDir m_dir;
-    Options m_options;
     int m_listenFd = -1;
     int m_wakeFd = -1;
     std::thread m_thread;

@@ -40,9 +40,24 @@ QStringList sorted(QStringList list)
     return list;
 }
 
+// Connects the clients to one bus in turn, each configured before the next one comes.
+bool connectAll(SimulatorProcess& sim, int bus, std::initializer_list<RawCanClient*> clients)
+{
+    int n = 0;
+    for (RawCanClient* client : clients) {
+        if (!client->connectTo(sim.socketPath(bus)) || !sim.waitForConfigured(bus, ++n))
+            return false;
+    }
+    return true;
+}
+
+// Declares `sim` and starts the simulator with the given arguments.
+#define START_SIMULATOR(...)                                                                       \
+    SimulatorProcess sim;                                                                          \
+    QVERIFY2(sim.start(__VA_ARGS__), qPrintable(sim.output()))
+
 struct TraceLine {
     qint64 endUs = 0;
-    int bus = 0;
     quint32 id = 0;
     QByteArray data;
     bool fromController = false;
@@ -54,8 +69,6 @@ class TestSimBus : public QObject {
     Q_OBJECT
 
 private slots:
-    void identifyAnswers_data();
-    void identifyAnswers();
     void nodeIdAssignment_data();
     void nodeIdAssignment();
     void wrongConfiguration_data();
@@ -72,39 +85,6 @@ private slots:
     void startErrors_data();
     void startErrors();
 };
-
-void TestSimBus::identifyAnswers_data()
-{
-    QTest::addColumn<int>("bus");
-    QTest::addColumn<QString>("request");
-    QTest::addColumn<QStringList>("answers");
-    QTest::newRow("mainboard bus") << 0 << identifyMainboards << QStringList { mainboard1001 };
-    QTest::newRow("amplifier bus")
-        << 1 << identifyAmplifiers
-        << QStringList { amplifier2001, amplifier2002, amplifier2003, amplifier2004 };
-    QTest::newRow("broadcast class reaches the amplifiers too")
-        << 1 << "00F800FF#30AB0167120000"
-        << QStringList { amplifier2001, amplifier2002, amplifier2003, amplifier2004 };
-    QTest::newRow("the other bus's class gets no answer")
-        << 1 << identifyMainboards << QStringList();
-}
-
-void TestSimBus::identifyAnswers()
-{
-    QFETCH(int, bus);
-    QFETCH(QString, request);
-    QFETCH(QStringList, answers);
-    SimulatorProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.output()));
-    RawCanClient client;
-    QVERIFY(client.connectTo(sim.socketPath(bus)));
-    QVERIFY(client.sendFrame(request));
-    const QStringList got = texts(client.receive(answers.size()));
-    QCOMPARE(sorted(got), sorted(answers));
-    // Nothing beyond: a frame that would follow is on the bus by the time the trace shows it.
-    QTRY_VERIFY_WITH_TIMEOUT(sim.traceLines().size() == answers.size() + 1, 3000);
-    QVERIFY(client.receiveNow().isEmpty());
-}
 
 void TestSimBus::nodeIdAssignment_data()
 {
@@ -125,8 +105,7 @@ void TestSimBus::nodeIdAssignment()
     QFETCH(QString, assignment);
     QFETCH(QString, answer);
     QFETCH(int, nodeId);
-    SimulatorProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    START_SIMULATOR();
     RawCanClient client;
     QVERIFY(client.connectTo(sim.socketPath(1)));
     QVERIFY(client.sendFrame(assignment));
@@ -170,10 +149,8 @@ void TestSimBus::wrongConfiguration()
     QFETCH(bool, configure);
     QFETCH(quint32, configuration);
     QFETCH(QString, why);
-    SimulatorProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.output()));
-    RawCanClient good;
-    RawCanClient wrong;
+    START_SIMULATOR();
+    RawCanClient good, wrong;
     QVERIFY(good.connectTo(sim.socketPath(1)));
     QVERIFY(wrong.connectTo(sim.socketPath(1), configuration, configure));
 
@@ -191,14 +168,9 @@ void TestSimBus::wrongConfiguration()
 
 void TestSimBus::connectionsHearEachOther()
 {
-    SimulatorProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.output()));
-    RawCanClient first;
-    RawCanClient second;
-    QVERIFY(first.connectTo(sim.socketPath(0)));
-    QVERIFY(second.connectTo(sim.socketPath(0)));
-    QVERIFY(sim.waitForConfigured(0, 1));
-    QVERIFY(sim.waitForConfigured(0, 2));
+    START_SIMULATOR();
+    RawCanClient first, second, other;
+    QVERIFY(connectAll(sim, 0, { &first, &second }));
 
     // A frame no node answers (operate to an unknown node id) goes only to the other one.
     QVERIFY(first.sendFrame("00A00005#"));
@@ -213,9 +185,7 @@ void TestSimBus::connectionsHearEachOther()
     QVERIFY(first.receiveNow().isEmpty());
 
     // Each bus keeps to itself.
-    RawCanClient other;
-    QVERIFY(other.connectTo(sim.socketPath(1)));
-    QVERIFY(sim.waitForConfigured(1, 1));
+    QVERIFY(connectAll(sim, 1, { &other }));
     QVERIFY(first.sendFrame("00A00007#"));
     QCOMPARE(second.receive(1).size(), 1);
     QVERIFY(other.receiveNow().isEmpty());
@@ -240,14 +210,9 @@ void TestSimBus::malformedPackets()
 {
     QFETCH(QByteArray, packet);
     QFETCH(QString, reason);
-    SimulatorProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.output()));
-    RawCanClient sender;
-    RawCanClient listener;
-    QVERIFY(sender.connectTo(sim.socketPath(0)));
-    QVERIFY(listener.connectTo(sim.socketPath(0)));
-    QVERIFY(sim.waitForConfigured(0, 1));
-    QVERIFY(sim.waitForConfigured(0, 2));
+    START_SIMULATOR();
+    RawCanClient sender, listener;
+    QVERIFY(connectAll(sim, 0, { &sender, &listener }));
     QVERIFY(sender.sendPacket(packet));
     QVERIFY(sender.sendFrame(identifyMainboards));
     QVERIFY2(sim.waitForOutput("can0 connection 1: dropped malformed packet: " + reason),
@@ -260,10 +225,8 @@ void TestSimBus::malformedPackets()
 
 void TestSimBus::traceFormatAndBusTime()
 {
-    SimulatorProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.output()));
-    RawCanClient bus0;
-    RawCanClient bus1;
+    START_SIMULATOR();
+    RawCanClient bus0, bus1;
     QVERIFY(bus0.connectTo(sim.socketPath(0)));
     QVERIFY(bus1.connectTo(sim.socketPath(1)));
     QVERIFY(bus1.sendFrame(identifyAmplifiers));
@@ -277,24 +240,16 @@ void TestSimBus::traceFormatAndBusTime()
 
     static const QRegularExpression form(
         "^\\((\\d{10})\\.(\\d{6})\\) (can[01]) ([0-9A-F]{8})#((?:[0-9A-F]{2}){0,8}) ([TR])$");
-    QVector<TraceLine> lines;
-    for (const QString& text : sim.traceLines()) {
+    const QStringList trace = sim.traceLines();
+    QCOMPARE(trace.size(), 12);
+    QVector<TraceLine> amplifierBus;
+    for (const QString& text : trace) {
         const QRegularExpressionMatch m = form.match(text);
         QVERIFY2(m.hasMatch(), qPrintable(text));
-        TraceLine line;
-        line.endUs = m.captured(1).toLongLong() * 1000000 + m.captured(2).toLongLong();
-        line.bus = m.captured(3).right(1).toInt();
-        line.id = m.captured(4).toUInt(nullptr, 16);
-        line.data = QByteArray::fromHex(m.captured(5).toLatin1());
-        line.fromController = m.captured(6) == "T";
-        lines.append(line);
-    }
-    QCOMPARE(lines.size(), 12);
-
-    QVector<TraceLine> amplifierBus;
-    for (const TraceLine& line : lines) {
-        if (line.bus == 1)
-            amplifierBus.append(line);
+        if (m.captured(3) == "can1")
+            amplifierBus.append({ m.captured(1).toLongLong() * 1000000 + m.captured(2).toLongLong(),
+                m.captured(4).toUInt(nullptr, 16), QByteArray::fromHex(m.captured(5).toLatin1()),
+                m.captured(6) == "T" });
     }
     QCOMPARE(amplifierBus.size(), 10);
     auto duration
@@ -321,57 +276,62 @@ void TestSimBus::traceFormatAndBusTime()
 void TestSimBus::faults_data()
 {
     QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("bus");
     QTest::addColumn<QString>("request");
     QTest::addColumn<QStringList>("answers");
     QTest::addColumn<int>("minimumMs");
+    const QStringList all { amplifier2001, amplifier2002, amplifier2003, amplifier2004 };
+    QTest::newRow("mainboard bus")
+        << QString() << 0 << identifyMainboards << QStringList { mainboard1001 } << 0;
+    QTest::newRow("amplifier bus") << QString() << 1 << identifyAmplifiers << all << 0;
+    QTest::newRow("broadcast class reaches the amplifiers too")
+        << QString() << 1 << "00F800FF#30AB0167120000" << all << 0;
+    QTest::newRow("the other bus's class gets no answer")
+        << QString() << 1 << identifyMainboards << QStringList() << 0;
     QTest::newRow("a silent node does not answer")
-        << "can1/2002,silent" << identifyAmplifiers
+        << "can1/2002,silent" << 1 << identifyAmplifiers
         << QStringList { amplifier2001, amplifier2003, amplifier2004 } << 0;
     QTest::newRow("an error acknowledgement names the rejected broadcast")
-        << "can1/2003,errorack=5" << identifyAmplifiers
+        << "can1/2003,errorack=5" << 1 << identifyAmplifiers
         << QStringList { amplifier2001, amplifier2002, "006580FF#00680105", amplifier2004 } << 0;
     QTest::newRow("an error acknowledgement for one type leaves the others")
-        << "can1/2003,errorack=7,type=400" << identifyAmplifiers
-        << QStringList { amplifier2001, amplifier2002, amplifier2003, amplifier2004 } << 0;
+        << "can1/2003,errorack=7,type=400" << 1 << identifyAmplifiers << all << 0;
     QTest::newRow("an assignment rejected")
-        << "can1/2003,errorack=7,type=400"
-        << "006400FF#5CAC01D307000009" << QStringList { "006580FF#00640107" } << 0;
+        << "can1/2003,errorack=7,type=400" << 1 << "006400FF#5CAC01D307000009"
+        << QStringList { "006580FF#00640107" } << 0;
     QTest::newRow("a node dropping every frame")
-        << "can1/2001,drop=1" << identifyAmplifiers
+        << "can1/2001,drop=1" << 1 << identifyAmplifiers
         << QStringList { amplifier2002, amplifier2003, amplifier2004 } << 0;
-    QTest::newRow("a late node") << "can1/2004,delay=300ms" << identifyAmplifiers
-                                 << QStringList { amplifier2001, amplifier2002, amplifier2003,
-                                        amplifier2004 }
+    QTest::newRow("a late node") << "can1/2004,delay=300ms" << 1 << identifyAmplifiers << all
                                  << 300;
-    QTest::newRow("a bus-wide fault") << "can1,silent" << identifyAmplifiers << QStringList() << 0;
+    QTest::newRow("a bus-wide fault")
+        << "can1,silent" << 1 << identifyAmplifiers << QStringList() << 0;
 }
 
 void TestSimBus::faults()
 {
     QFETCH(QString, fault);
+    QFETCH(int, bus);
     QFETCH(QString, request);
     QFETCH(QStringList, answers);
     QFETCH(int, minimumMs);
-    SimulatorProcess sim;
-    QVERIFY2(sim.start({ "--fault", fault }), qPrintable(sim.output()));
+    START_SIMULATOR(fault.isEmpty() ? QStringList() : QStringList { "--fault", fault });
     RawCanClient client;
-    QVERIFY(client.connectTo(sim.socketPath(1)));
+    QVERIFY(client.connectTo(sim.socketPath(bus)));
     QElapsedTimer clock;
     clock.start();
     QVERIFY(client.sendFrame(request));
     QCOMPARE(sorted(texts(client.receive(answers.size()))), sorted(answers));
     QVERIFY(clock.elapsed() >= minimumMs);
-    // The answers that did come are all there are.
+    // Nothing beyond: a frame that would follow is on the bus by the time the trace shows it.
     QTRY_VERIFY_WITH_TIMEOUT(sim.traceLines().size() == answers.size() + 1, 3000);
     QVERIFY(client.receiveNow().isEmpty());
 }
 
 void TestSimBus::vanishedNodeComesBackWithoutId()
 {
-    SimulatorProcess sim;
     // 2001 goes after the second frame it hears and stays away for two frames.
-    QVERIFY2(sim.start({ "--fault", "can1/2001,vanish=2frames,after=2frames" }),
-        qPrintable(sim.output()));
+    START_SIMULATOR({ "--fault", "can1/2001,vanish=2frames,after=2frames" });
     RawCanClient client;
     QVERIFY(client.connectTo(sim.socketPath(1)));
     QVERIFY(client.sendFrame("006400FF#5CAC01D107000003")); // 2001 gets node id 3
@@ -388,17 +348,12 @@ void TestSimBus::vanishedNodeComesBackWithoutId()
 
 void TestSimBus::realtimeTakesTheBusTime()
 {
-    SimulatorProcess sim;
-    QVERIFY2(sim.start({ "--realtime" }), qPrintable(sim.output()));
-    RawCanClient client;
-    QVERIFY(client.connectTo(sim.socketPath(1)));
+    START_SIMULATOR({ "--realtime" });
     // 50 frames of 8 bytes need at least 50 * 131 bits * 8 us = 52.4 ms on the bus.
+    RawCanClient client, listener;
+    QVERIFY(connectAll(sim, 1, { &client, &listener }));
     QElapsedTimer clock;
     clock.start();
-    RawCanClient listener;
-    QVERIFY(listener.connectTo(sim.socketPath(1)));
-    QVERIFY(sim.waitForConfigured(1, 1));
-    QVERIFY(sim.waitForConfigured(1, 2));
     for (int i = 0; i < 50; ++i)
         QVERIFY(client.sendFrame(0x18070000u, QByteArray(8, char(0x55))));
     QCOMPARE(listener.receive(50, 5000).size(), 50);
@@ -407,8 +362,7 @@ void TestSimBus::realtimeTakesTheBusTime()
 
 void TestSimBus::deviceLayerTalksToTheSimulator()
 {
-    SimulatorProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.output()));
+    START_SIMULATOR();
     QFile uio(sim.root() + "/dev/uio0");
     QVERIFY(uio.open(QIODevice::WriteOnly));
     uio.close();

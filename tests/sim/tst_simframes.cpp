@@ -12,8 +12,10 @@ namespace {
 QVector<bool> bitsOf(const QString& text)
 {
     QVector<bool> bits;
-    for (QChar c : text)
-        bits.append(c == QLatin1Char('1'));
+    for (QChar c : text) {
+        if (c != QLatin1Char(' '))
+            bits.append(c == QLatin1Char('1'));
+    }
     return bits;
 }
 
@@ -68,38 +70,15 @@ void TestSimFrames::frameLength_data()
     QTest::addColumn<QByteArray>("payload");
     // SOF, base identifier (bits 28-18), SRR, IDE, extension (17-0), RTR, r1, r0, DLC, data.
     QTest::addColumn<QString>("header");
-    QTest::newRow("identifier 0 without data") << 0u << QByteArray()
-                                               << "0"
-                                                  "00000000000"
-                                                  "11"
-                                                  "000000000000000000"
-                                                  "000"
-                                                  "0000";
+    QTest::newRow("identifier 0 without data")
+        << 0u << QByteArray() << "0 00000000000 11 000000000000000000 000 0000";
     QTest::newRow("identifier 1C0123FF with one byte A5")
         << 0x1C0123FFu << QByteArray::fromHex("A5")
-        << "0"
-           "11100000000"
-           "11"
-           "010010001111111111"
-           "000"
-           "0001"
-           "10100101";
+        << "0 11100000000 11 010010001111111111 000 0001 10100101";
     QTest::newRow("eight bytes keep their order, most significant bit first")
         << 0x000800FFu << QByteArray::fromHex("0102030405060708")
-        << "0"
-           "00000000010"
-           "11"
-           "000000000011111111"
-           "000"
-           "1000"
-           "00000001"
-           "00000010"
-           "00000011"
-           "00000100"
-           "00000101"
-           "00000110"
-           "00000111"
-           "00001000";
+        << "0 00000000010 11 000000000011111111 000 1000 00000001 00000010 00000011 00000100 "
+           "00000101 00000110 00000111 00001000";
 }
 
 void TestSimFrames::frameLength()
@@ -149,55 +128,33 @@ void TestSimFrames::decode_data()
     QTest::addColumn<quint32>("id");
     QTest::addColumn<QByteArray>("payload");
 
-    const QByteArray three = QByteArray::fromHex("03"
-                                                 "18070012"
-                                                 "00030201"
-                                                 "00000000");
+    const QByteArray three = QByteArray::fromHex("03 18070012 00030201 00000000");
     QTest::newRow("write record with three payload bytes")
         << three << int(DriverPacket::WriteRecord) << QString() << 0x18070012u
         << QByteArray::fromHex("010203");
     QTest::newRow("write record with eight payload bytes")
-        << QByteArray::fromHex("08"
-                               "000800FF"
-                               "04030201"
-                               "08070605")
-        << int(DriverPacket::WriteRecord) << QString() << 0x000800FFu
-        << QByteArray::fromHex("0102030405060708");
+        << QByteArray::fromHex("08 000800FF 04030201 08070605") << int(DriverPacket::WriteRecord)
+        << QString() << 0x000800FFu << QByteArray::fromHex("0102030405060708");
     QTest::newRow("payload length above 8")
-        << QByteArray::fromHex("09"
-                               "000800FF"
-                               "00000000"
-                               "00000000")
-        << int(DriverPacket::Malformed) << "write record with payload length 9" << 0u
-        << QByteArray();
+        << QByteArray::fromHex("09 000800FF 00000000 00000000") << int(DriverPacket::Malformed)
+        << "write record with payload length 9" << 0u << QByteArray();
     QTest::newRow("identifier beyond 29 bits")
-        << QByteArray::fromHex("00"
-                               "200800FF"
-                               "00000000"
-                               "00000000")
-        << int(DriverPacket::Malformed) << "write record with identifier 200800ff beyond 29 bits"
-        << 0u << QByteArray();
+        << QByteArray::fromHex("00 200800FF 00000000 00000000") << int(DriverPacket::Malformed)
+        << "write record with identifier 200800ff beyond 29 bits" << 0u << QByteArray();
     QTest::newRow("truncated write record")
         << three.left(12) << int(DriverPacket::Malformed)
         << "packet of 12 bytes with unknown request code 00071803" << 0u << QByteArray();
-    QTest::newRow("start request") << QByteArray::fromHex("00620020"
-                                                          "00000000")
+    QTest::newRow("start request") << QByteArray::fromHex("00620020 00000000")
                                    << int(DriverPacket::Ioctl) << QString() << 0u << QByteArray();
     QTest::newRow("start request with a short argument")
-        << QByteArray::fromHex("00620020"
-                               "0000")
-        << int(DriverPacket::Malformed) << "ioctl 20006200 with 2 argument bytes, expected 4" << 0u
-        << QByteArray();
+        << QByteArray::fromHex("00620020 0000") << int(DriverPacket::Malformed)
+        << "ioctl 20006200 with 2 argument bytes, expected 4" << 0u << QByteArray();
     QTest::newRow("configuration block cut short")
-        << QByteArray::fromHex("04620480"
-                               "C4BA07E0")
-        << int(DriverPacket::Malformed) << "ioctl 80046204 with 4 argument bytes, expected 36" << 0u
-        << QByteArray();
+        << QByteArray::fromHex("04620480 C4BA07E0") << int(DriverPacket::Malformed)
+        << "ioctl 80046204 with 4 argument bytes, expected 36" << 0u << QByteArray();
     QTest::newRow("unknown request code")
-        << QByteArray::fromHex("01620020"
-                               "00000000")
-        << int(DriverPacket::Malformed) << "packet of 8 bytes with unknown request code 20006201"
-        << 0u << QByteArray();
+        << QByteArray::fromHex("01620020 00000000") << int(DriverPacket::Malformed)
+        << "packet of 8 bytes with unknown request code 20006201" << 0u << QByteArray();
     QTest::newRow("too short for anything")
         << QByteArray::fromHex("0102") << int(DriverPacket::Malformed) << "packet of 2 bytes: 01 02"
         << 0u << QByteArray();
@@ -225,15 +182,9 @@ void TestSimFrames::recordLayouts()
 {
     // Read record: identifier big-endian at 3-6, length at 7, payload reversed in 8-15.
     QCOMPARE(DriverPacket::encodeReadRecord(0x0D6800FFu, QByteArray::fromHex("0A0B0C")),
-        QByteArray::fromHex("000000"
-                            "0D6800FF"
-                            "03"
-                            "00000000000C0B0A"));
+        QByteArray::fromHex("000000 0D6800FF 03 00000000000C0B0A"));
     QCOMPARE(DriverPacket::encodeReadRecord(0x0u, QByteArray::fromHex("0102030405060708")),
-        QByteArray::fromHex("000000"
-                            "00000000"
-                            "08"
-                            "0807060504030201"));
+        QByteArray::fromHex("000000 00000000 08 0807060504030201"));
 }
 
 void TestSimFrames::configuration_data()
