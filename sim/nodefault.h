@@ -15,7 +15,9 @@ public:
         Delay, // the node answers later than its processing delay
         ErrorAck, // the node rejects frames with A_ERROR_ACK
         Silent, // the node never answers
-        Vanish // the node drops off the bus and comes back without node id
+        Vanish, // the node drops off the bus and comes back without node id
+        Corrupt, // a firmware block arrives damaged (its checksum no longer matches)
+        PowerLoss // the node loses power after committing some blocks of a transfer
     };
 
     // A length of time or a number of frames heard on the bus.
@@ -40,6 +42,8 @@ public:
     int errorCode = 0; // ErrorAck
     Span vanishFor; // Vanish: how long the node stays away
     Span vanishAfter; // Vanish: when it goes (since start or in frames heard)
+    int block = -1; // Corrupt: the block number
+    int afterBlocks = 0; // PowerLoss: blocks committed since firmware access went on
 
     int messageType = -1; // only frames of this 12-bit type; -1: all
     int count = -1; // only the first COUNT matching frames; -1: no limit

@@ -2,7 +2,11 @@
 
 #include "canbus/canmessaget.h"
 #include "kubus/kulog.h"
+#include "sim/controlbehaviour.h"
+#include "sim/firmwarebehaviour.h"
 #include "sim/identifybehaviour.h"
+#include "sim/labelwritebehaviour.h"
+#include "sim/positionbehaviour.h"
 
 namespace Sim {
 
@@ -32,12 +36,18 @@ bool matches(const SimNode::ActiveFault& active, const CanMessage& frame)
 const QVector<const NodeBehaviour*>& NodeResponder::behaviours()
 {
     static const IdentifyBehaviour identify;
-    static const QVector<const NodeBehaviour*> all { &identify };
+    static const FirmwareBehaviour firmware;
+    static const LabelWriteBehaviour labelWrite;
+    static const ControlBehaviour control;
+    static const PositionBehaviour position;
+    static const QVector<const NodeBehaviour*> all { &identify, &firmware, &labelWrite, &control,
+        &position };
     return all;
 }
 
 void NodeResponder::updatePresence(SimNode& node, qint64 wallUs)
 {
+    ControlBehaviour::updateRestart(node, wallUs);
     for (SimNode::ActiveFault& active : node.faults) {
         const NodeFault& f = active.fault;
         if (f.kind != NodeFault::Vanish || active.used > 0)
@@ -62,6 +72,8 @@ void NodeResponder::updatePresence(SimNode& node, qint64 wallUs)
             // A board that comes back has restarted: it has no node id until it gets one.
             node.present = true;
             node.nodeId = SimNode::noNodeId;
+            node.firmware.accessSelector = -1;
+            node.firmware.openBlock = -1;
             active.used = 1;
             Kubus::kuPrint(
                 QString("%1 is back on the bus without node id").arg(node.name()), Q_FUNC_INFO);
@@ -83,6 +95,7 @@ QVector<NodeAnswer> NodeResponder::receive(SimNode& node, const CanMessage& fram
 {
     QVector<NodeAnswer> answers;
     ++node.framesHeard;
+    node.firmware.heardAtUs = wallUs;
     updatePresence(node, wallUs);
     if (!node.present) {
         ++node.framesLost;
@@ -101,8 +114,9 @@ QVector<NodeAnswer> NodeResponder::receive(SimNode& node, const CanMessage& fram
 
     qint64 extraDelayUs = 0;
     for (SimNode::ActiveFault& active : node.faults) {
-        if (active.fault.kind == NodeFault::Vanish || !matches(active, frame))
-            continue;
+        if (active.fault.kind == NodeFault::Vanish || active.fault.kind == NodeFault::Corrupt
+            || active.fault.kind == NodeFault::PowerLoss || !matches(active, frame))
+            continue; // these act inside the behaviours
         switch (active.fault.kind) {
         case NodeFault::Drop: {
             const double draw = double(nextRandom(active.random)) / 4294967296.0;
@@ -127,6 +141,8 @@ QVector<NodeAnswer> NodeResponder::receive(SimNode& node, const CanMessage& fram
             extraDelayUs += active.fault.delayUs;
             break;
         case NodeFault::Vanish:
+        case NodeFault::Corrupt:
+        case NodeFault::PowerLoss:
             break;
         }
     }

@@ -82,9 +82,11 @@ SimNode parseNode(SimNode::Kind kind, int bus, const QStringList& words)
     node.setAt90Version(values.take("at90"));
     node.setFpgaVersion(values.take("fpga"));
 
-    if (kind == SimNode::MainBoard) {
+    if (kind == SimNode::MainBoard || values.contains("rack"))
         node.rack = int(number("rack", values.take("rack"), 255));
+    if (kind == SimNode::MainBoard || values.contains("unit"))
         node.unit = int(number("unit", values.take("unit"), 255));
+    if (kind == SimNode::MainBoard) {
         node.equippedSlots = QVector<bool>(4, false);
         const QString slotList = values.take("slots");
         if (!slotList.isEmpty() && slotList != "none") {
@@ -198,6 +200,18 @@ RackDescription RackDescription::parse(const QString& text)
             rack.m_errorMessage = e.message;
             return rack;
         }
+    }
+    // Amplifiers without rack and unit sit in the unit of the first mainboard.
+    for (const SimNode& board : rack.nodes) {
+        if (board.kind != SimNode::MainBoard)
+            continue;
+        for (SimNode& node : rack.nodes) {
+            if (node.kind == SimNode::PowerAmplifier && node.rack == 0 && node.unit == 0) {
+                node.rack = board.rack;
+                node.unit = board.unit;
+            }
+        }
+        break;
     }
     for (int i = 0; i < rack.faults.size(); ++i) {
         QString error;

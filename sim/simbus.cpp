@@ -4,11 +4,14 @@
 #include "sim/controllerconnection.h"
 #include "sim/framebits.h"
 #include "sim/noderesponder.h"
+#include "sim/positionbehaviour.h"
 #include "sim/tracewriter.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSocketNotifier>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -211,16 +214,36 @@ void SimBus::deliver(const PendingFrame& pending, qint64 endUs)
         const qint64 readyUs = endUs + node.processingDelayUs;
         for (const NodeAnswer& answer : NodeResponder::receive(node, pending.frame, wallUs)) {
             if (answer.extraDelayUs <= 0) {
-                submit(answer.frame, nullptr, i, readyUs);
+                submit(answer.frame, nullptr, i, readyUs + answer.workUs);
                 continue;
             }
             // A late answer is late on the wall clock too, so time-outs of the controller
             // really expire.
-            const qint64 lateUs = readyUs + answer.extraDelayUs;
+            const qint64 lateUs = readyUs + answer.workUs + answer.extraDelayUs;
             const CanBus::CanMessage frame = answer.frame;
             QTimer::singleShot(int((answer.extraDelayUs + 999) / 1000), Qt::PreciseTimer, this,
                 [this, frame, i, lateUs]() { submit(frame, nullptr, i, qMax(lateUs, nowUs())); });
         }
+        for (const int slot : node.firmware.signalledSlots)
+            emit slotSignalled(node.rack, node.unit, slot, readyUs);
+        node.firmware.signalledSlots.clear();
+    }
+}
+
+void SimBus::signalSlot(int rack, int unit, int slot, qint64 busUs)
+{
+    const qint64 wallUs = nowUs();
+    for (int i = 0; i < m_nodes.size(); ++i) {
+        SimNode& node = m_nodes[i];
+        NodeResponder::updatePresence(node, wallUs);
+        if (!node.present || !PositionBehaviour::sitsIn(node, rack, unit, slot))
+            continue;
+        const bool silent = std::any_of(node.faults.cbegin(), node.faults.cend(),
+            [](const SimNode::ActiveFault& a) { return a.fault.kind == NodeFault::Silent; });
+        if (silent)
+            continue;
+        ++node.framesAnswered;
+        submit(PositionBehaviour::positionFrame(node), nullptr, i, busUs + node.processingDelayUs);
     }
 }
 

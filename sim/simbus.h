@@ -41,6 +41,14 @@ public:
     qint64 framesOnBus() const { return m_framesOnBus; }
     void logSummary();
 
+    // A mainboard's backplane drove the line of one amplifier slot at busUs (bus time): the
+    // amplifier plugged in there answers on this bus.
+    void signalSlot(int rack, int unit, int slot, qint64 busUs);
+
+signals:
+    // A node of this bus drove a slot line (see signalSlot).
+    void slotSignalled(int rack, int unit, int slot, qint64 busUs);
+
 private:
     struct PendingFrame {
         CanBus::CanMessage frame;
