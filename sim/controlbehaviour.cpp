@@ -37,8 +37,9 @@ void ControlBehaviour::goDown(SimNode& node, const QString& why)
 {
     FirmwareState& fw = node.firmware;
     node.present = false;
-    fw.restartAtUs = fw.heardAtUs + restartUs;
+    fw.restartAtUs = node.heardAtUs + restartUs;
     fw.accessSelector = -1;
+    node.firmwareAccess = false;
     fw.openBlock = -1;
     fw.operating = false;
     fw.signalledSlots.clear();

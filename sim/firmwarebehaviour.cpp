@@ -35,7 +35,7 @@ NodeAnswer confirmation(const SimNode& node, const CanMessage& frame, qint64 wor
     return answer;
 }
 
-void reject(const SimNode& node, const CanMessage& frame, int code, QVector<NodeAnswer>& answers)
+void refuse(const SimNode& node, const CanMessage& frame, int code, QVector<NodeAnswer>& answers)
 {
     answers.append({ NodeResponder::errorAck(node, frame, code), 0 });
 }
@@ -114,30 +114,31 @@ void FirmwareBehaviour::handle(
         if ((selector != at90Selector && selector != fpgaSelector)
             || (mode != CanMessageT<SCM_FW_ACC_CONTROL>::Start
                 && mode != CanMessageT<SCM_FW_ACC_CONTROL>::Stop))
-            return reject(node, frame, BadFrame, answers);
+            return refuse(node, frame, BadFrame, answers);
         fw.openBlock = -1;
         fw.blocksThisAccess = 0;
         fw.accessSelector = mode == CanMessageT<SCM_FW_ACC_CONTROL>::Start ? selector : -1;
+        node.firmwareAccess = fw.accessSelector >= 0; // settings and label writes wait
         answers.append(confirmation(node, frame));
         return;
     }
 
     if (fw.accessSelector < 0)
-        return reject(node, frame, AccessOff, answers);
+        return refuse(node, frame, AccessOff, answers);
     QByteArray& flash = flashOf(node, fw.accessSelector);
 
     if (type == SCM_FW_ACC_ERASE) {
         if (p.length() < 6)
-            return reject(node, frame, BadFrame, answers);
+            return refuse(node, frame, BadFrame, answers);
         const CanMessageT<SCM_FW_ACC_ERASE> erase(frame);
         if (erase.fwSelector() != fw.accessSelector)
-            return reject(node, frame, AccessOff, answers);
+            return refuse(node, frame, AccessOff, answers);
         const qint64 start = qint64(erase.startBlock()) * blockSize;
         const qint64 end = start + qint64(erase.noOfBlocksToErase()) * blockSize;
         if (end <= start)
-            return reject(node, frame, BadFrame, answers);
+            return refuse(node, frame, BadFrame, answers);
         if (end > flash.size())
-            return reject(node, frame, OutsideFlash, answers);
+            return refuse(node, frame, OutsideFlash, answers);
         // The flash erases whole units: every unit the range touches goes.
         const bool at90 = fw.accessSelector == at90Selector;
         const qint64 unit = at90 ? at90EraseUnit : fpgaEraseUnit;
@@ -159,13 +160,13 @@ void FirmwareBehaviour::handle(
 
     if (type == SCM_FW_ACC_BL_WRITE) {
         if (p.length() < 5)
-            return reject(node, frame, BadFrame, answers);
+            return refuse(node, frame, BadFrame, answers);
         const CanMessageT<SCM_FW_ACC_BL_WRITE> announce(frame);
         const int size = announce.blockSize();
         if (size < 1 || size > blockSize)
-            return reject(node, frame, BadFrame, answers);
+            return refuse(node, frame, BadFrame, answers);
         if (qint64(announce.blockNumber()) * blockSize + size > flash.size())
-            return reject(node, frame, OutsideFlash, answers);
+            return refuse(node, frame, OutsideFlash, answers);
         fw.openBlock = announce.blockNumber();
         fw.openBlockSize = size;
         fw.blockBuffer = QByteArray(size, char(0xFF));
@@ -176,7 +177,7 @@ void FirmwareBehaviour::handle(
     // SCM_FW_ACC_BL_W_END
     if (p.length() < 5 || fw.openBlock < 0
         || CanMessageT<SCM_FW_ACC_BL_W_END>(frame).blockNumber() != fw.openBlock)
-        return reject(node, frame, BadFrame, answers);
+        return refuse(node, frame, BadFrame, answers);
     commitBlock(node, frame, answers);
 }
 
@@ -197,7 +198,7 @@ void FirmwareBehaviour::commitBlock(
     }
     if (crc16(fw.blockBuffer) != CanMessageT<SCM_FW_ACC_BL_W_END>(frame).checkSum()) {
         ++fw.blocksRejected;
-        return reject(node, frame, ChecksumRetry, answers);
+        return refuse(node, frame, ChecksumRetry, answers);
     }
 
     // Programming only clears bits: over flash that was not erased the result differs from
@@ -213,7 +214,7 @@ void FirmwareBehaviour::commitBlock(
     ++fw.blocksWritten;
     ++fw.blocksThisAccess;
     if (!same)
-        return reject(node, frame, VerifyFailed, answers);
+        return refuse(node, frame, VerifyFailed, answers);
     if (block == 0)
         node.protocolVersion |= validBit(fw.accessSelector);
 

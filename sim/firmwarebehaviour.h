@@ -15,7 +15,7 @@ namespace Sim {
 class FirmwareBehaviour : public NodeBehaviour {
 public:
     // Error codes of the A_ERROR_ACK with which the boot loader rejects a frame.
-    enum ErrorCode {
+    enum FirmwareError {
         AccessOff = 32, // erase, block or block end without firmware access for that firmware
         OutsideFlash = 33, // erase or block beyond the flash
         BadFrame = 34, // too short, unknown selector or mode, block size or block number

@@ -25,7 +25,6 @@ struct FirmwareState {
 
     bool operating = false; // SCM_SET_OPERATE received since the last start
     qint64 resets = 0;
-    qint64 heardAtUs = 0; // wall clock of the frame being handled
     qint64 restartAtUs = -1; // wall clock when a node that went down comes back; -1: running
 
     QVector<int> signalledSlots; // mainboards: slots to signal on the backplane (1..4)

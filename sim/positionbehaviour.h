@@ -7,8 +7,8 @@ namespace Sim {
 // The amplifier position search as the boards play it. A mainboard told by SCM_COMMAND (sub-unit
 // 0, command = slot index + 1) to signal one of its amplifier slots confirms the command and
 // drives that slot's line on its unit's backplane; the amplifier plugged into that rack, unit
-// and slot then names its slot with AMP_POSITION on its own bus. A mainboard also answers the
-// poll of TP_COMPONENTS_AND_POSITION with its equipped slots, rack and unit.
+// and slot then names its slot with AMP_POSITION on its own bus. (Rack, unit and equipped slots
+// reach the controller through the poll of TP_COMPONENTS_AND_POSITION: MessageBehaviour.)
 class PositionBehaviour : public NodeBehaviour {
 public:
     bool accepts(const SimNode& node, const CanBus::CanMessage& frame) const override;
