@@ -111,6 +111,8 @@ private:
     PendingFrame m_inFlight;
     qint64 m_inFlightEndUs = 0;
     QTimer m_wakeTimer;
+    int m_timerFd = -1; // real time: wakes the loop shortly before a frame's end
+    QSocketNotifier* m_timerNotifier = nullptr;
     qint64 m_framesOnBus = 0;
     std::vector<qint32> m_latenessUs; // real time: delivery minus modelled end, per frame
     QTimer m_spontaneousTimer;
