@@ -14,25 +14,20 @@ namespace {
 const QString amplifier = "can1_2001";
 const QString identify = "006800FF#30AB0167120000";
 
-// A frame from the controller to amplifier node 5.
-RawCanClient::Frame toNode5(eCanMessageType type, const QByteArray& data)
+// A frame from the controller to amplifier node 5, in text form.
+QString toNode5(eCanMessageType type, const QByteArray& data)
 {
     CanIdentifier id(type, type == SCM_RESET_MODULE ? 0 : type == SCM_SERVICE_DATA_WR ? 4 : 6);
     id.setDestination(6);
     id.setNodeId(5);
-    return { id.raw(), data };
+    return QString("%1#%2").arg(id.raw(), 8, 16, QChar('0')).arg(QString(data.toHex()));
 }
 
-// Block number (or start block) and, when given, the second 16-bit field at byte 3.
+// Block number (or start block), a zero byte, the second 16-bit field.
 QByteArray fields(int a, int b)
 {
     const char bytes[] = { char(a & 0xFF), char(a >> 8), 0, char(b & 0xFF), char(b >> 8) };
     return QByteArray(bytes, 5);
-}
-
-int crc(const QByteArray& bytes)
-{
-    return CanBus::FirmwareImageCluster::calcCrc16(bytes);
 }
 
 } // namespace
@@ -55,43 +50,31 @@ private slots:
     void positionSearch();
 
 private:
+    static int crc(const QByteArray& bytes) { return FirmwareImageCluster::calcCrc16(bytes); }
     void start(const QStringList& args)
     {
         m_sim = std::make_unique<SimulatorProcess>();
         m_can = std::make_unique<RawCanClient>();
         QVERIFY2(m_sim->start(args), qPrintable(m_sim->output()));
         QVERIFY(m_can->connectTo(m_sim->socketPath(1)) && m_sim->waitForConfigured(1, 1));
-        m_can->sendFrame("006400FF#5CAC01D107000005");
-        QCOMPARE(answer(), QString("0C640005#5CAC01D107000005"));
-    }
-    QString answer(int timeoutMs = 2000)
-    {
-        const auto got = m_can->receive(1, timeoutMs);
-        return got.isEmpty() ? QString() : got.first().text();
+        QCOMPARE(exchange("006400FF#5CAC01D107000005"), QString("0C640005#5CAC01D107000005"));
     }
     // Sends one frame and gives the first answer ("" when none comes in time).
-    QString exchange(const RawCanClient::Frame& frame, int timeoutMs = 2000)
+    QString exchange(const QString& frame, int timeoutMs = 2000)
     {
         m_can->receiveNow();
-        m_can->sendFrame(frame.id, frame.data);
-        return answer(timeoutMs);
-    }
-    QString exchange(const QString& text, int timeoutMs = 2000)
-    {
-        m_can->receiveNow();
-        m_can->sendFrame(text);
-        return answer(timeoutMs);
+        m_can->sendFrame(frame);
+        const auto got = m_can->receive(1, timeoutMs);
+        return got.isEmpty() ? QString() : got.first().text();
     }
     // Announce, 37 packages in one burst, block end: the answer to the block end.
     QString writeBlock(int block, const QByteArray& bytes, int checksum)
     {
         if (exchange(toNode5(SCM_FW_ACC_BL_WRITE, fields(block, 256))).isEmpty())
             return "announce unanswered";
-        for (int k = 0; k * 7 < 256; ++k) {
-            const RawCanClient::Frame package
-                = toNode5(SCM_FW_ACC_PA_WR, char(k) + bytes.mid(k * 7, 7).leftJustified(7, '\0'));
-            m_can->sendFrame(package.id, package.data);
-        }
+        for (int k = 0; k * 7 < 256; ++k)
+            m_can->sendFrame(
+                toNode5(SCM_FW_ACC_PA_WR, char(k) + bytes.mid(k * 7, 7).leftJustified(7, 0)));
         return exchange(toNode5(SCM_FW_ACC_BL_W_END, fields(block, checksum)), 1000);
     }
 
@@ -187,7 +170,7 @@ void TestSimFirmware::positionSearch()
     m_can->receiveNow();
     can0.sendFrame("040C8001#0003");
     QCOMPARE(can0.receive(1).first().text(), QString("040C8001#0003"));
-    QCOMPARE(answer(), QString("006CC0FF#02"));
+    QCOMPARE(m_can->receive(1).first().text(), QString("006CC0FF#02"));
 }
 
 QTEST_GUILESS_MAIN(TestSimFirmware)
