@@ -360,7 +360,7 @@ void TestSimBus::nodeProtocol_data()
         << QStringList { "> 10688005#001F0031323334", "10688005#001F0031323334",
                "> 10608005#001F00", "10608005#001F0031323334" };
     QTest::newRow("a selector the board lacks")
-        << QString() << 1 << QStringList { "> 10608005#070000", "00658005#80600002" };
+        << QString() << 1 << QStringList { "> 10608005#070000", "00658005#80600004" };
     QTest::newRow("a word past the label")
         << QString() << 1 << QStringList { "> 10608005#004000", "00658005#80600002" };
     QTest::newRow("table word on the mainboard")
@@ -377,6 +377,14 @@ void TestSimBus::nodeProtocol_data()
         << QString() << 1
         << QStringList { "> 046A8005#C00140", "00658005#806A0002", "> 046A8005#C001403412",
                "046A8005#C001403412", "> 08618005#C00100", "0061C005#0000341200000000" };
+    QTest::newRow("mute setting shown by a poll")
+        << QString() << 0
+        << QStringList { "> 040A8001#200F000102", "040A8001#200F000102", "> 08018001#200F00",
+               "000F2001#0102" };
+    QTest::newRow("amplifier frequency 1000: mantissa 0xFA00, exponent 10")
+        << QString() << 1
+        << QStringList { "> 04668005#C0018000FA0A", "04668005#C0018000FA0A", "> 08618005#C00100",
+               "0061C005#0000000000FA0A00" };
     QTest::newRow("command confirmed")
         << QString() << 1 << QStringList { "> 046C8005#0001", "046C8005#0001" };
     QTest::newRow("command to a sub-unit the board lacks")
