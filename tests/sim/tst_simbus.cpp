@@ -84,6 +84,7 @@ private slots:
     void nodeProtocol();
     void spontaneousFramesAndAcknowledges();
     void realtimeTakesTheBusTime();
+    void floodingControllerIsHeldBack();
     void deviceLayerTalksToTheSimulator();
     void startErrors_data();
     void startErrors();
@@ -452,6 +453,24 @@ void TestSimBus::realtimeTakesTheBusTime()
         QVERIFY(client.sendFrame(0x18070000u, QByteArray(8, char(0x55))));
     QCOMPARE(listener.receive(50, 5000).size(), 50);
     QVERIFY2(clock.nsecsElapsed() >= 52400000, qPrintable(QString::number(clock.nsecsElapsed())));
+}
+
+void TestSimBus::floodingControllerIsHeldBack()
+{
+    START_SIMULATOR({ "--realtime" });
+    RawCanClient client, listener;
+    QVERIFY(connectAll(sim, 1, { &client, &listener }));
+    // Writing far faster than the bus takes frames (about one a millisecond), the controller
+    // is held back once 64 of its frames wait, as by a full driver send buffer.
+    for (int i = 0; i < 300; ++i)
+        QVERIFY(client.sendFrame(0x18070000u, QByteArray(8, char(i))));
+    QVERIFY(sim.requestDump());
+    QCOMPARE(sim.dumpValue("simulator", "can1_most_frames_waiting").toInt(), 64);
+    // None of the frames is lost, and they keep their order.
+    const QVector<RawCanClient::Frame> frames = listener.receive(300, 10000);
+    QCOMPARE(frames.size(), 300);
+    for (int i = 0; i < 300; ++i)
+        QCOMPARE(frames.at(i).data, QByteArray(8, char(i)));
 }
 
 void TestSimBus::deviceLayerTalksToTheSimulator()
