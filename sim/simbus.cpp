@@ -201,8 +201,10 @@ void SimBus::submit(
     pending.senderNode = senderNode;
     pending.readyUs = readyUs;
     pending.sequence = m_sequence++;
-    if (sender)
+    if (sender) {
         sender->frameQueued();
+        m_mostFramesWaiting = qMax(m_mostFramesWaiting, sender->framesWaiting());
+    }
     m_waiting.push_back(pending);
     std::push_heap(m_waiting.begin(), m_waiting.end(), &SimBus::laterReady);
     run();
