@@ -98,7 +98,7 @@ void print(const char* what, const std::vector<double>& v)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const int frames = argc > 1 ? QByteArray(argv[1]).toInt() : 5000;
+    const int frames = argc > 1 ? QByteArray(argv[1]).toInt() : 2000;
 
     QTemporaryDir root;
     QDir(root.path()).mkpath("dev");
@@ -106,7 +106,7 @@ int main(int argc, char** argv)
     qputenv("ZEF400_ROOT", QFile::encodeName(root.path()));
     const QByteArray can0 = QFile::encodeName(root.filePath("dev/can0"));
 
-    constexpr int Rounds = 7;
+    constexpr int Rounds = 15;
     QProcess sim;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ZEF400_ROOT", root.path());

@@ -128,12 +128,9 @@ void TestCatalogue::busChannels_data()
     QTest::addColumn<QByteArray>("method");
     QTest::addColumn<bool>("present");
     QTest::newRow("mb Reset response") << true << QByteArray("message(Kubus::Reset::Response)") << true;
-    QTest::newRow("mb identify info") << true << QByteArray("send(Kubus::IdentifyInfo)") << true;
     QTest::newRow("mb interlock") << true
                                   << QByteArray("send(Kubus::MainBoard_SetInterlockLoopConfirmation)")
                                   << true;
-    QTest::newRow("mb ext switch") << true << QByteArray("message(Kubus::MainBoard_TP_EXT_SWITCH)")
-                                   << true;
     QTest::newRow("mb no amp temp") << true << QByteArray("message(Kubus::PowerAmplifier_AMP_TEMP)")
                                     << false;
     QTest::newRow("mb no identify frame")
@@ -141,8 +138,6 @@ void TestCatalogue::busChannels_data()
     QTest::newRow("pa transistor response")
         << false << QByteArray("send(Kubus::PowerAmplifier_GetTransistorValues::Response)") << true;
     QTest::newRow("pa position") << false << QByteArray("message(Kubus::PowerAmplifier_AMP_POSITION)")
-                                 << true;
-    QTest::newRow("pa progress") << false << QByteArray("message(Kubus::FirmwareUpdateProgress)")
                                  << true;
     QTest::newRow("pa no equipment") << false << QByteArray("message(Kubus::MainBoard_GetEquipment)")
                                      << false;

@@ -109,8 +109,6 @@ void TestCli::nodesScan_data()
         << QStringList { "prog", opt, opt, "5" } << false << QList<int> { 5 } << false;
     QTest::newRow("all keeps the ids found before it") << QStringList { "prog", opt, "2", opt,
         "all", opt, "5" } << false << QList<int> { 2 } << true;
-    QTest::newRow("a longer option with the same start does not count") << QStringList { "prog",
-        opt + "-at90", "5", opt, "6" } << false << QList<int> { 6 } << false;
     QTest::newRow("all is cleared when the option is absent")
         << QStringList { "prog", "--readonly" } << true << QList<int> {} << false;
 }
@@ -174,17 +172,6 @@ void TestCli::startup_data()
                "Forcing update on amplifier with nodeId:  QSet(0, 1)", readOnly }
         << QStringList { noRead, "setForceMainboardUpdate(true)",
                "setForceAmplifierUpdate({0, 1})" };
-    QTest::newRow("lines follow table order, not argument order")
-        << QStringList { "--readonly", "--force-update-amplifier-fpga", "all",
-               "--force-update-amplifier-at90", "all", "--force-update-mainboard-fpga", "all",
-               "--force-update-mainboard-at90", "all" }
-        << QStringList { helpLine, "Forcing update of AT90 on all mainboards",
-               "Forcing update of FPGA on all mainboards",
-               "Forcing update of AT90 on allamplifiers",
-               "Forcing update of FPGA on all amplifiers", readOnly }
-        << QStringList { "setReadOnly(true)", "setForceMainboardUpdateAT90(true)",
-               "setForceMainboardUpdateFPGA(true)", "setForceAmplifierUpdateAT90(true)",
-               "setForceAmplifierUpdateFPGA(true)" };
 }
 
 void TestCli::startup()

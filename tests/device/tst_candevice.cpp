@@ -95,8 +95,6 @@ private slots:
     void writeRecords();
     void readRecords_data();
     void readRecords();
-    void refusedCalls_data();
-    void refusedCalls();
     void closeEndsBlockedReadQuietly();
     void frameRoundTripThenPeerGone();
     void concurrentWritesStayWhole();
@@ -284,57 +282,6 @@ void TestCanDevice::readRecords()
     });
     QCOMPARE(got, frames);
     QCOMPARE(code, error == NoError ? int(CanException::UNDEFINED) : error);
-}
-
-void TestCanDevice::refusedCalls_data()
-{
-    QTest::addColumn<QString>("call");
-    QTest::addColumn<int>("error");
-
-    QTest::newRow("nine payload bytes are too big")
-        << "encode9" << int(CanException::PAYLOAD_TOO_BIG);
-    QTest::newRow("write after close") << "write" << int(CanException::DEVICE_NOT_OPEN);
-}
-
-void TestCanDevice::refusedCalls()
-{
-    QFETCH(QString, call);
-    QFETCH(int, error);
-
-    SeqPacketPeer peer;
-    QVERIFY(peer.isValid());
-    CanDeviceScm device(CanConfiguration(CanConfiguration::PowerAmplifierBus));
-    QCOMPARE(int(codeOf([&] { device.open(CanDevice::Blocking); })),
-        int(CanException::CANT_OPEN_DEVICE)); // the peer listens on can0 only
-
-    SeqPacketPeer::Options options;
-    options.deviceNumber = 1;
-    SeqPacketPeer peer1(options);
-    QVERIFY(peer1.isValid());
-    CanDeviceScm device1(CanConfiguration(CanConfiguration::PowerAmplifierBus));
-    device1.open(CanDevice::Blocking);
-    if (call == "encode9") {
-        char record[CanDeviceScm::WriteRecordSize] = {};
-        QCOMPARE(int(codeOf([&] {
-            CanDeviceScm::encodeWriteRecord(
-                0x100, QByteArray(9, '\x11'), CanConfiguration::Extended29Bit, record);
-        })),
-            error);
-        QCOMPARE(QByteArray(record, sizeof record), QByteArray(sizeof record, '\0'));
-    } else {
-        device1.close();
-        device1.close(); // a second close does nothing
-        QVERIFY(peer1.waitForHangUp());
-        if (call == "write")
-            QCOMPARE(int(codeOf([&] { device1.writeMessage(CanMessage(0x100, "ab")); })), error);
-        else if (call == "read")
-            QCOMPARE(int(codeOf([&] { device1.readMessages(); })), error);
-        else
-            QVERIFY(!device1.isReady());
-        // configure and start on open, stop and start on the first close only
-        QCOMPARE(peer1.packets().size(), 4);
-    }
-    QVERIFY(recordPackets(peer1.packets()).isEmpty());
 }
 
 void TestCanDevice::closeEndsBlockedReadQuietly()
