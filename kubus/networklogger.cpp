@@ -286,7 +286,8 @@ void NetworkLogger::shutdown()
     NetworkLogger* logger = s_logger.load();
     if (!logger || logger->m_stopping.exchange(true))
         return;
-    if (QThread::currentThread() == logger->m_thread)
+    // Without an application object the thread has no event loop to stop.
+    if (QThread::currentThread() == logger->m_thread || !logger->m_thread->isRunning())
         return;
     // Queued behind the lines still on their way, so those reach the clients first.
     QMetaObject::invokeMethod(logger, "shutdownInThread", Qt::QueuedConnection);

@@ -69,6 +69,7 @@ class TestBus : public QObject {
 
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void recordsReachTheBusOfTheirNode();
     void responseBuffering_data();
     void responseBuffering();
@@ -87,6 +88,12 @@ void TestBus::initTestCase()
         MainBoardBus::instance()->supportNode(node);
         PowerAmplifierBus::instance()->supportNode(node);
     }
+}
+
+void TestBus::cleanupTestCase()
+{
+    MainBoardBus::instance()->stop();
+    PowerAmplifierBus::instance()->stop();
 }
 
 void TestBus::recordsReachTheBusOfTheirNode()
