@@ -1,7 +1,11 @@
-// Cost of the Kubus bus against a bare queued signal between the same two threads:
-//  1. records per second from a sender thread through the bus to a listener thread;
-//  2. round trip of a blocking request against a responder thread.
-// Prints the figures and ends with the request round trip over the bare signal round trip.
+// Cost of the Kubus bus against bare queued signals over the same thread hops, interleaved in
+// rounds so that a noisy machine slows both alike:
+//  1. records per second from a sender thread through the bus to a listener thread, beside a
+//     bare signal between the same two threads (one hop each);
+//  2. round trip of a blocking request: requester -> responder thread -> bus thread -> requester,
+//     beside a bare round trip over three threads in the same way, the requester blocked on a
+//     semaphore (three hops each); the two trips alternate one by one.
+// Prints the median and spread of each and ends with the ratio of the round-trip medians.
 
 #include "kubus/mainboardbus.h"
 #include "kubus/request.h"
@@ -11,15 +15,36 @@
 #include <QSemaphore>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <vector>
 
 using namespace Kubus;
 
 namespace {
-constexpr int Records = 100000;
-constexpr int RoundTrips = 10000;
+// Many short rounds: a burst of load from elsewhere then spoils a few rounds of both paths
+// rather than the whole of one.
+constexpr int Rounds = 31;
+constexpr int Records = 10000;
+constexpr int RoundTrips = 500;
 constexpr int Node = 3;
+
+struct Figures {
+    std::vector<double> values;
+    double median() const
+    {
+        std::vector<double> v = values;
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    }
+    void print(const char* what, const char* unit, double scale) const
+    {
+        const auto [low, high] = std::minmax_element(values.begin(), values.end());
+        std::printf("%-38s median %10.2f %s, spread %.2f to %.2f\n", what, median() * scale, unit,
+            *low * scale, *high * scale);
+    }
+};
 } // namespace
 
 // The bare path: one signal carrying the same record.
@@ -27,7 +52,6 @@ class Emitter : public QObject {
     Q_OBJECT
 signals:
     void record(const Kubus::MainBoard_TP_TEMP& record);
-    void ping(int n);
 };
 
 // Counts what arrives and opens the semaphore once all have come.
@@ -43,33 +67,6 @@ public slots:
     {
         if (++count == expected)
             all.release();
-    }
-};
-
-// The far side of the bare round trip: answers each ping with a pong.
-class Echo : public QObject {
-    Q_OBJECT
-signals:
-    void pong(int n);
-public slots:
-    void onPing(int n) { emit pong(n); }
-};
-
-// The near side: sends the next ping when the pong arrives.
-class Pinger : public QObject {
-    Q_OBJECT
-public:
-    QSemaphore done;
-    int remaining = 0;
-signals:
-    void ping(int n);
-public slots:
-    void onPong(int n)
-    {
-        if (--remaining == 0)
-            done.release();
-        else
-            emit ping(n + 1);
     }
 };
 
@@ -103,6 +100,30 @@ template <class Send> static double pump(QObject* senderContext, Listener& liste
     return seconds(timer);
 }
 
+// Runs RoundTrips of each of the two trips in turn, one of one and then one of the other, in the
+// thread of `context`, so that both meet the same load; adds each trip's seconds to its figures.
+template <class A, class B>
+static void alternate(QObject* context, A tripA, Figures& a, B tripB, Figures& b)
+{
+    QSemaphore done;
+    QMetaObject::invokeMethod(
+        context,
+        [&] {
+            QElapsedTimer timer;
+            for (int i = 0; i < RoundTrips; ++i) {
+                timer.start();
+                tripA();
+                a.values.push_back(seconds(timer));
+                timer.start();
+                tripB();
+                b.values.push_back(seconds(timer));
+            }
+            done.release();
+        },
+        Qt::QueuedConnection);
+    done.acquire();
+}
+
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -110,90 +131,88 @@ int main(int argc, char** argv)
     bus->supportNode(Node);
     bus->start();
 
-    QThread senderThread, listenerThread;
+    QThread senderThread, listenerThread, relayThread;
     senderThread.start();
     listenerThread.start();
-    auto* senderContext = new QObject;
-    senderContext->moveToThread(&senderThread);
+    relayThread.start();
+    QObject senderContext, listenerContext, relayContext;
+    senderContext.moveToThread(&senderThread);
+    listenerContext.moveToThread(&listenerThread);
+    relayContext.moveToThread(&relayThread);
 
-    // 1. Throughput.
     Listener listener;
     listener.moveToThread(&listenerThread);
-    auto* emitter = new Emitter;
-    emitter->moveToThread(&senderThread);
-    QObject::connect(emitter, &Emitter::record, &listener, &Listener::onRecord);
-    const double bare = pump(senderContext, listener,
-        [emitter](const MainBoard_TP_TEMP& r) { emit emitter->record(r); });
-    QObject::disconnect(emitter, &Emitter::record, &listener, &Listener::onRecord);
+    Emitter emitter;
+    emitter.moveToThread(&senderThread);
+    QObject::connect(&emitter, &Emitter::record, &listener, &Listener::onRecord);
+    QObject busListener;
+    busListener.moveToThread(&listenerThread);
 
-    QObject::connect(bus, qOverload<const MainBoard_TP_TEMP&>(&MainBoardBus::message), &listener,
-        &Listener::onRecord);
-    const double viaBus
-        = pump(senderContext, listener, [bus](const MainBoard_TP_TEMP& r) { bus->send(r); });
-    std::printf("records through the bus:        %10.0f per second\n", Records / viaBus);
-    std::printf("records through a bare signal:  %10.0f per second\n", Records / bare);
-
-    // 2. Round trips. Bare: a ping from the sender thread's object to an echo in the listener
-    // thread and its pong back.
-    auto* pinger = new Pinger;
-    pinger->moveToThread(&senderThread);
-    auto* echo = new Echo;
-    echo->moveToThread(&listenerThread);
-    QObject::connect(pinger, &Pinger::ping, echo, &Echo::onPing);
-    QObject::connect(echo, &Echo::pong, pinger, &Pinger::onPong);
-    pinger->remaining = RoundTrips;
-    QElapsedTimer timer;
-    timer.start();
-    QMetaObject::invokeMethod(
-        pinger, [pinger] { emit pinger->ping(0); }, Qt::QueuedConnection);
-    pinger->done.acquire();
-    const double bareTrip = seconds(timer) / RoundTrips;
-
-    // Request: the requester blocks in the sender thread; the responder in the listener thread
-    // answers through the bus thread, as a node's command does.
-    auto* responder = new QObject;
-    responder->moveToThread(&listenerThread);
+    // The responder answers through the bus thread, as a node's command does.
+    QObject responder;
+    responder.moveToThread(&listenerThread);
     QObject::connect(
-        bus, qOverload<const Ping&>(&MainBoardBus::message), responder, [bus](const Ping& request) {
+        bus, qOverload<const Ping&>(&MainBoardBus::message), &responder, [bus](const Ping& request) {
             Ping::Response response;
             response.nodeId = request.nodeId;
             QMetaObject::invokeMethod(
                 bus, [bus, response] { bus->send(response); }, Qt::QueuedConnection);
         });
     std::atomic<int> failures { 0 };
-    QSemaphore requestsDone;
-    timer.start();
-    QMetaObject::invokeMethod(
-        senderContext,
-        [&] {
-            Ping ping;
-            ping.nodeId = Node;
-            for (int i = 0; i < RoundTrips; ++i)
+    QSemaphore bareAnswer;
+
+    Figures bareRate, busRate, bareTrip, requestTrip;
+    for (int round = 0; round < Rounds; ++round) {
+        const double bare = pump(&senderContext, listener,
+            [&emitter](const MainBoard_TP_TEMP& r) { emit emitter.record(r); });
+        const auto connection = QObject::connect(bus,
+            qOverload<const MainBoard_TP_TEMP&>(&MainBoardBus::message), &listener,
+            &Listener::onRecord);
+        const double viaBus
+            = pump(&senderContext, listener, [bus](const MainBoard_TP_TEMP& r) { bus->send(r); });
+        QObject::disconnect(connection);
+        bareRate.values.push_back(Records / bare);
+        busRate.values.push_back(Records / viaBus);
+
+        alternate(
+            &senderContext,
+            [&] {
+                QMetaObject::invokeMethod(
+                    &listenerContext,
+                    [&] {
+                        QMetaObject::invokeMethod(
+                            &relayContext, [&] { bareAnswer.release(); }, Qt::QueuedConnection);
+                    },
+                    Qt::QueuedConnection);
+                bareAnswer.acquire();
+            },
+            bareTrip,
+            [&] {
+                Ping ping;
+                ping.nodeId = Node;
                 if (Request<MainBoardBus, Ping>(nullptr, ping).execute().status != 0)
                     ++failures;
-            requestsDone.release();
-        },
-        Qt::QueuedConnection);
-    requestsDone.acquire();
-    const double requestTrip = seconds(timer) / RoundTrips;
-    std::printf("blocking request round trip:    %10.2f us\n", requestTrip * 1e6);
-    std::printf("bare queued signal round trip:  %10.2f us\n", bareTrip * 1e6);
-    std::printf("bus throughput cost per record: %10.2f x bare signal\n", viaBus / bare);
+            },
+            requestTrip);
+    }
+    busRate.print("records through the bus:", "k/s", 1e-3);
+    bareRate.print("records through a bare signal:", "k/s", 1e-3);
+    requestTrip.print("blocking request round trip:", "us", 1e6);
+    bareTrip.print("bare three-hop round trip:", "us", 1e6);
+    std::printf("bus throughput: %.2f x the bare signal's (medians)\n",
+        busRate.median() / bareRate.median());
     if (failures)
-        std::printf("failed requests:                %10d\n", failures.load());
+        std::printf("failed requests: %d\n", failures.load());
 
-    delete senderContext;
-    delete responder;
-    delete pinger;
-    delete echo;
-    delete emitter;
     senderThread.quit();
     listenerThread.quit();
+    relayThread.quit();
     senderThread.wait();
     listenerThread.wait();
+    relayThread.wait();
     bus->stop();
-    std::printf("ratio: %.2f blocking request round trip / bare queued signal round trip\n",
-        requestTrip / bareTrip);
+    std::printf("ratio: %.2f blocking request round trip / bare three-hop round trip (medians)\n",
+        requestTrip.median() / bareTrip.median());
     return failures ? 1 : 0;
 }
 

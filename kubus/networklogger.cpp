@@ -8,6 +8,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
+
+#include <chrono>
 
 #include <cstdlib>
 
@@ -15,13 +18,17 @@ namespace Kubus {
 
 namespace {
 constexpr quint16 defaultPort = 5000;
-// At exit the clients get this long to take what is still queued for them.
-constexpr int exitFlushMs = 2000;
-constexpr int exitWaitMs = 5000;
-// Past this much unsent, a client's socket is written at once rather than when the loop gets to it.
-constexpr qint64 flushThreshold = 64 * 1024;
+// At exit the clients get this long, all together, to take what is still queued for them.
+constexpr int exitFlushMs = 200;
+constexpr int exitWaitMs = 1000;
 
 std::atomic<NetworkLogger*> s_logger { nullptr };
+
+qint64 nowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 } // namespace
 
 NetworkLogger* NetworkLogger::instance()
@@ -32,9 +39,9 @@ NetworkLogger* NetworkLogger::instance()
             Qt::QueuedConnection);
         s_logger.store(created);
         // The thread must be stopped before Qt's globals go away, or it may wake up into freed
-        // state: with the application object when there is one, else at exit.
+        // state: with the application object when it is destroyed; the exit handler is
+        // registered once the thread runs (threadStarted).
         qAddPostRoutine(&NetworkLogger::shutdown);
-        std::atexit(&NetworkLogger::shutdown);
         return created;
     }();
     return logger;
@@ -54,8 +61,16 @@ NetworkLogger::NetworkLogger()
 
 void NetworkLogger::log(const QString& text)
 {
+    // Straight into the backlog rather than through the queued signal: a queued call per line
+    // would pile up without bound in the thread's event queue when lines come faster than the
+    // thread runs.
     if (haveClients())
-        emit instance()->signalLog(text);
+        instance()->append(text.toLatin1());
+}
+
+quint64 NetworkLogger::skippedLines()
+{
+    return instance()->m_skipped.load();
 }
 
 bool NetworkLogger::haveClients()
@@ -104,6 +119,15 @@ void NetworkLogger::threadStarted()
         m_listenPort = listening ? m_server->serverPort() : 0;
         m_listenDone.notify_all();
     }
+    m_stallTimer = new QTimer(this);
+    connect(m_stallTimer, &QTimer::timeout, this, &NetworkLogger::checkStalled);
+    m_stallTimer->start(1000);
+    // Qt's globals are destroyed at exit in the reverse order of their first use, and after an
+    // exit handler only when they were first used before it was registered. A socket made here
+    // brings in what the clients' sockets use (meta types, socket engine), so that the handler,
+    // registered after it, stops this thread while all of that still exists.
+    delete new QTcpSocket;
+    std::atexit(&NetworkLogger::shutdown);
     if (!listening)
         kuPrint(QString("Log server cannot listen on port %1: %2")
                     .arg(wanted)
@@ -113,70 +137,148 @@ void NetworkLogger::threadStarted()
 
 void NetworkLogger::newConnection()
 {
-    while (QTcpSocket* client = m_server->nextPendingConnection()) {
-        m_clients.append(client);
+    while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        if (m_clients.size() >= maxClients) {
+            socket->abort();
+            socket->deleteLater();
+            kuPrint(QString("Log client refused: %1 clients are connected already").arg(maxClients),
+                Q_FUNC_INFO);
+            continue;
+        }
+        std::lock_guard<std::mutex> lock(m_backlogMutex);
+        // Only lines logged from now on.
+        m_clients.append({ socket, m_firstLine + m_backlog.size(), nowMs() });
         m_clientCount.store(int(m_clients.size()));
-        connect(client, &QTcpSocket::disconnected, this, &NetworkLogger::disconnectedSocket);
+        connect(socket, &QTcpSocket::disconnected, this, &NetworkLogger::disconnectedSocket);
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
+            if (Client* client = findClient(socket)) {
+                client->lastProgressMs = nowMs();
+                pump(*client);
+            }
+        });
         // Clients have nothing to say; whatever they send is dropped so it cannot pile up.
-        connect(client, &QTcpSocket::readyRead, client, [client] { client->readAll(); });
+        connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
     }
+}
+
+NetworkLogger::Client* NetworkLogger::findClient(QTcpSocket* socket)
+{
+    for (Client& client : m_clients) {
+        if (client.socket == socket)
+            return &client;
+    }
+    return nullptr;
 }
 
 void NetworkLogger::disconnectedSocket()
 {
-    auto* client = qobject_cast<QTcpSocket*>(sender());
-    if (!client)
-        return;
-    const int index = int(m_clients.indexOf(client));
-    if (index < 0)
-        return;
-    m_clients.removeAt(index);
-    m_clientCount.store(int(m_clients.size()));
-    // Clients come and go during a run; the gone ones must not accumulate.
-    client->deleteLater();
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    for (int i = 0; i < m_clients.size(); ++i) {
+        if (m_clients[i].socket == socket) {
+            m_clients.removeAt(i);
+            m_clientCount.store(int(m_clients.size()));
+            // Clients come and go during a run; the gone ones must not accumulate.
+            socket->deleteLater();
+            return;
+        }
+    }
 }
 
 void NetworkLogger::slotLog(const QString& text)
 {
     // Qt 4's toAscii() kept Latin-1 bytes; toLatin1() is its replacement.
-    const QByteArray bytes = text.toLatin1();
-    // A copy: dropping a client edits the list.
-    const QVector<QTcpSocket*> clients = m_clients;
-    for (QTcpSocket* client : clients) {
-        if (client->state() != QAbstractSocket::ConnectedState)
-            continue;
-        // The socket buffers without limit; a client that stopped reading would make the whole
-        // program grow, so it is dropped instead. What the kernel takes is not backlog: while
-        // lines keep coming the event loop seldom gets to writing, so push before judging.
-        if (client->bytesToWrite() + bytes.size() > clientBacklogLimit) {
-            client->flush();
-            if (client->bytesToWrite() + bytes.size() > clientBacklogLimit) {
-                dropClient(client);
-                continue;
-            }
-        }
-        client->write(bytes);
-        if (client->bytesToWrite() > flushThreshold)
-            client->flush();
-    }
+    append(text.toLatin1());
 }
 
-void NetworkLogger::dropClient(QTcpSocket* client)
+void NetworkLogger::append(const QByteArray& line)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_backlogMutex);
+        m_backlog.push_back(line);
+        m_backlogBytes += line.size();
+        while (m_backlogBytes > clientBacklogLimit && m_backlog.size() > 1) {
+            m_backlogBytes -= m_backlog.front().size();
+            m_backlog.pop_front();
+            ++m_firstLine;
+        }
+    }
+    // One wake-up on its way at a time, however fast lines come.
+    if (!m_pumpQueued.exchange(true))
+        QMetaObject::invokeMethod(this, "pumpAll", Qt::QueuedConnection);
+}
+
+void NetworkLogger::pumpAll()
+{
+    m_pumpQueued.store(false);
+    for (Client& client : m_clients)
+        pump(client);
+}
+
+void NetworkLogger::pump(Client& client)
+{
+    QTcpSocket* socket = client.socket;
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    qint64 room = clientSocketLimit - socket->bytesToWrite();
+    if (room <= 0)
+        return;
+    quint64 skipped = 0;
+    QByteArray chunk;
+    {
+        std::lock_guard<std::mutex> lock(m_backlogMutex);
+        if (client.next < m_firstLine) {
+            skipped = m_firstLine - client.next;
+            client.next = m_firstLine;
+        }
+        const quint64 end = m_firstLine + m_backlog.size();
+        while (room > 0 && client.next < end) {
+            const QByteArray& line = m_backlog[size_t(client.next - m_firstLine)];
+            chunk += line;
+            room -= line.size();
+            ++client.next;
+        }
+    }
+    if (skipped) {
+        m_skipped += skipped;
+        socket->write(QString("--- %1 log lines skipped: this client reads slower than the log "
+                              "is written ---\n")
+                          .arg(skipped)
+                          .toLatin1());
+    }
+    if (!chunk.isEmpty())
+        socket->write(chunk);
+}
+
+void NetworkLogger::checkStalled()
+{
+    const qint64 now = nowMs();
+    QVector<QTcpSocket*> stalled;
+    for (Client& client : m_clients) {
+        if (client.socket->bytesToWrite() == 0)
+            client.lastProgressMs = now;
+        else if (now - client.lastProgressMs > stalledClientMs)
+            stalled.append(client.socket);
+    }
+    for (QTcpSocket* socket : stalled)
+        dropClient(socket, QString("it took nothing for %1 s").arg(stalledClientMs / 1000));
+}
+
+void NetworkLogger::dropClient(QTcpSocket* socket, const QString& reason)
 {
     const QString peer
-        = QString("%1:%2").arg(client->peerAddress().toString()).arg(client->peerPort());
-    const qint64 backlog = client->bytesToWrite();
-    m_clients.removeAll(client);
+        = QString("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+    for (int i = 0; i < m_clients.size(); ++i) {
+        if (m_clients[i].socket == socket) {
+            m_clients.removeAt(i);
+            break;
+        }
+    }
     m_clientCount.store(int(m_clients.size()));
-    disconnect(client, nullptr, this, nullptr);
-    client->abort();
-    client->deleteLater();
-    // Safe here: this runs in the logger thread's event loop, not under the log mutex, and the
-    // line reaches the remaining clients through the queued signal like any other.
-    kuPrint(QString("Log client %1 dropped: it stopped reading, %2 bytes were waiting")
-                .arg(peer)
-                .arg(backlog),
-        Q_FUNC_INFO);
+    disconnect(socket, nullptr, this, nullptr);
+    socket->abort();
+    socket->deleteLater();
+    // Safe here: this runs in the logger thread's event loop, not under the log mutex.
+    kuPrint(QString("Log client %1 dropped: %2").arg(peer, reason), Q_FUNC_INFO);
 }
 
 void NetworkLogger::shutdown()
@@ -184,7 +286,8 @@ void NetworkLogger::shutdown()
     NetworkLogger* logger = s_logger.load();
     if (!logger || logger->m_stopping.exchange(true))
         return;
-    if (QThread::currentThread() == logger->m_thread)
+    // Without an application object the thread has no event loop to stop.
+    if (QThread::currentThread() == logger->m_thread || !logger->m_thread->isRunning())
         return;
     // Queued behind the lines still on their way, so those reach the clients first.
     QMetaObject::invokeMethod(logger, "shutdownInThread", Qt::QueuedConnection);
@@ -194,19 +297,28 @@ void NetworkLogger::shutdown()
 
 void NetworkLogger::shutdownInThread()
 {
+    delete m_stallTimer;
+    m_stallTimer = nullptr;
     m_server->close();
+    pumpAll();
+    // A client that is not reading gets no more than the rest of this short while.
     const QDeadlineTimer deadline(exitFlushMs);
-    for (QTcpSocket* client : qAsConst(m_clients)) {
-        while (client->state() == QAbstractSocket::ConnectedState && client->bytesToWrite() > 0
-            && !deadline.hasExpired()) {
-            if (!client->waitForBytesWritten(int(deadline.remainingTime())))
+    for (Client& client : m_clients) {
+        QTcpSocket* socket = client.socket;
+        while (socket->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+            if (socket->bytesToWrite() == 0) {
+                pump(client);
+                if (socket->bytesToWrite() == 0)
+                    break;
+            }
+            if (!socket->waitForBytesWritten(int(deadline.remainingTime())))
                 break;
         }
     }
-    for (QTcpSocket* client : qAsConst(m_clients)) {
-        disconnect(client, nullptr, this, nullptr);
-        client->disconnectFromHost();
-        delete client;
+    for (const Client& client : qAsConst(m_clients)) {
+        disconnect(client.socket, nullptr, this, nullptr);
+        client.socket->abort();
+        delete client.socket;
     }
     m_clients.clear();
     m_clientCount.store(0);

@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
 """Generates the Kubus records and the two buses from catalogue.table.
 
-Usage: generate.py TABLE OUTDIR           records, record list and both buses under OUTDIR/kubus/
-       generate.py TABLE --probe FILE     a test probe with one signal and slot per record type
+Usage: generate.py TABLE OUTDIR    records, record list and both buses under OUTDIR/kubus/
 """
 
 import re
@@ -236,8 +235,23 @@ def gen_bus_header(rows, bus):
 def gen_bus_source(rows, bus):
     cls = BUSES[bus]
     channels = ordered_channels(rows, bus)
-    out = [HEADER_NOTE, f'#include "kubus/{cls.lower()}.h"', "", "namespace Kubus {", "",
-           f"{cls}::{cls}(QThread& thread)", f"    : ProxyBus<{cls}>(thread)", "{", "}", "",
+    out = [HEADER_NOTE, f'#include "kubus/{cls.lower()}.h"', "", '#include "kubus/recordlist.h"', "",
+           "namespace Kubus {", "",
+           "namespace {",
+           "// Every record of the catalogue, also those no channel carries (labels, node lists, identify",
+           "// frames), is known by its full name once a bus exists, so that any of them can travel in",
+           "// a queued signal.",
+           "void registerCatalogue()",
+           "{",
+           "#define KUBUS_REGISTER(kind, T) registerRecordType<Kubus::T>();",
+           "    KUBUS_RECORD_TYPES(KUBUS_REGISTER)",
+           "#undef KUBUS_REGISTER",
+           "}",
+           "} // namespace", "",
+           f"{cls}::{cls}(QThread& thread)", f"    : ProxyBus<{cls}>(thread)", "{",
+           "    static const bool registered = (registerCatalogue(), true);",
+           "    Q_UNUSED(registered)",
+           "}", "",
            f"{cls}* {cls}::instance()", "{",
            f"    static {cls} bus(BusPerKey<{cls}, int>::bus_thread());",
            "    static const bool master = (bus.becomeMaster(), true);",
@@ -261,20 +275,6 @@ def gen_bus_source(rows, bus):
     return "\n".join(out) + "\n"
 
 
-def gen_probe(rows):
-    """A test helper: one queued-capable signal and one slot per record type."""
-    names = [n for r in rows for n in r.type_names()]
-    out = [HEADER_NOTE, "#pragma once", "", '#include "kubus/records.h"', "", "#include <QObject>",
-           "#include <QVariant>", "", "// Carries every record type through a signal of its own type; take() hands what",
-           "// arrived on as a variant.", "class RecordProbe : public QObject {", "    Q_OBJECT", "", "signals:"]
-    out += [f"    void carry(const Kubus::{n}& record);" for n in names]
-    out += ["    void taken(const QVariant& record);", "", "public slots:"]
-    out += [f"    void take(const Kubus::{n}& record) {{ emit taken(QVariant::fromValue(record)); }}"
-            for n in names]
-    out += ["};", ""]
-    return "\n".join(out) + "\n"
-
-
 def write_if_changed(path, text):
     path.parent.mkdir(parents=True, exist_ok=True)
     if path.exists() and path.read_text() == text:
@@ -285,10 +285,6 @@ def write_if_changed(path, text):
 
 
 def main(argv):
-    if len(argv) == 4 and argv[2] == "--probe":
-        rows = read_table(argv[1])
-        write_if_changed(Path(argv[3]), gen_probe(rows))
-        return 0
     if len(argv) != 3:
         print(__doc__, file=sys.stderr)
         return 2

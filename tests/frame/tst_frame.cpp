@@ -27,34 +27,6 @@ CanMessage frame(const char* text)
     return *parsed;
 }
 
-// The codes are the 12-bit mirror images of running numbers.
-unsigned mirror12(unsigned n)
-{
-    unsigned m = 0;
-    for (int bit = 0; bit < 12; ++bit)
-        if (n & (1u << bit))
-            m |= 1u << (11 - bit);
-    return m;
-}
-
-// Running numbers in table order: 0-32, then 50-89, then 189 for the last type.
-unsigned runningNumber(int tableIndex)
-{
-    if (tableIndex < 33)
-        return unsigned(tableIndex);
-    if (tableIndex < 73)
-        return unsigned(tableIndex) + 17;
-    return 189;
-}
-
-template <eCanMessageType TYPE> std::optional<CanMessage> defaultFrame()
-{
-    if constexpr (CanMessageTypeTraits<TYPE>::length >= 0)
-        return CanMessageT<TYPE>();
-    else
-        return std::nullopt;
-}
-
 } // namespace
 
 class TestFrame : public QObject {
@@ -74,9 +46,6 @@ private slots:
     void errorAckRebuild();
     void bcdDecoding_data();
     void bcdDecoding();
-    void comparison_data();
-    void comparison();
-    void copiesAreIndependent();
     void textForm_data();
     void textForm();
     void frameTextParsing_data();
@@ -84,8 +53,6 @@ private slots:
     void typeTableRow_data();
     void typeTableRow();
     void typeTableAsWhole();
-    void exceptionNames_data();
-    void exceptionNames();
 };
 
 void TestFrame::identifierSetters_data()
@@ -96,17 +63,9 @@ void TestFrame::identifierSetters_data()
     QTest::newRow("poll priority 2 sits in bits 26-28")
         << Builder([] { return CanMessage(CanIdentifier(SCM_POLL, 2), CanPayload()); })
         << 0x08018000u;
-    QTest::newRow("package write priority 6")
-        << Builder([] { return CanMessage(CanIdentifier(SCM_FW_ACC_PA_WR, 6), CanPayload()); })
-        << 0x18070000u;
     QTest::newRow("priority above 7 stays within 29 bits")
         << Builder([] { return CanMessage(CanIdentifier(TP_EXT_SWITCH, 15), CanPayload()); })
         << 0x1C0BD000u;
-    QTest::newRow("node id wider than 8 bits leaves the type alone") << Builder([] {
-        CanMessage m(CanIdentifier(SCM_POLL, 2), CanPayload());
-        m.setNodeId(0x1FF);
-        return m;
-    }) << 0x080180FFu;
     QTest::newRow("broadcast destination is 15 and sets no ack bit") << Builder([] {
         CanMessage m;
         m.setDestination(CanIdentifier::Broadcast);
@@ -117,21 +76,6 @@ void TestFrame::identifierSetters_data()
         m.identifier().setAckRequest(true);
         return m;
     }) << 0x1D0BD0FFu;
-    QTest::newRow("type wider than 12 bits stays out of the destination") << Builder([] {
-        CanMessage m;
-        m.identifier().setMessageType(0x1FFF);
-        return m;
-    }) << 0x000FFF00u;
-    QTest::newRow("priority 0 clears only bits 26-28") << Builder([] {
-        CanMessage m(0x1FFFFFFFu, QByteArray());
-        m.identifier().setPriority(0);
-        return m;
-    }) << 0x03FFFFFFu;
-    QTest::newRow("clearing the ack bit keeps the rest") << Builder([] {
-        CanMessage m(0x1FFFFFFFu, QByteArray());
-        m.identifier().setAckRequest(false);
-        return m;
-    }) << 0x1EFFFFFFu;
 }
 
 void TestFrame::identifierSetters()
@@ -152,9 +96,6 @@ void TestFrame::identifierFields_data()
 
     QTest::newRow("identify answer of an amplifier")
         << 0x0D680012u << 0x12u << 0x800u << 6u << true << 3u;
-    QTest::newRow("bit 25 belongs to no field") << 0x02000000u << 0u << 0u << 0u << false << 0u;
-    QTest::newRow("bits above 28 belong to no field")
-        << 0xE0000000u << 0u << 0u << 0u << false << 0u;
     QTest::newRow("all ones") << 0x1FFFFFFFu << 0xFFu << 0xFFFu << 0xFu << true << 7u;
 }
 
@@ -176,21 +117,6 @@ void TestFrame::payloadBounds_data()
 
     QTest::newRow("length 8 is allowed") << Builder([] { return CanMessage(SCM_POLL, 2, 8); }) << 8;
     QTest::newRow("length 9 throws") << Builder([] { return CanMessage(SCM_POLL, 2, 9); }) << -1;
-    QTest::newRow("received 9 bytes throw")
-        << Builder([] { return CanMessage(0x100u, QByteArray(9, '\1')); }) << -1;
-    QTest::newRow("index at the length throws") << Builder([] {
-        CanMessage m(SCM_POLL, 2, 3);
-        m[3] = 1;
-        return m;
-    }) << -1;
-    QTest::newRow("const index at the length throws") << Builder([] {
-        const CanMessage m(SCM_POLL, 2, 3);
-        return CanMessage(0u, QByteArray(1, char(m[3])));
-    }) << -1;
-    QTest::newRow("negative index throws") << Builder([] {
-        const CanMessage m(SCM_POLL, 2, 3);
-        return CanMessage(0u, QByteArray(1, char(m[-1])));
-    }) << -1;
     QTest::newRow("writing byte 7 grows an empty payload") << Builder([] {
         CanMessage m;
         m.payload().setByte(7, 1);
@@ -201,49 +127,9 @@ void TestFrame::payloadBounds_data()
         m.payload().setByte(8, 1);
         return m;
     }) << -1;
-    QTest::newRow("16-bit write ending beyond byte 7 throws") << Builder([] {
-        CanMessage m;
-        m.payload().setUint16(7, 1);
-        return m;
-    }) << -1;
-    QTest::newRow("32-bit write ending at byte 7 fits") << Builder([] {
-        CanMessage m;
-        m.payload().setUint32(4, 1);
-        return m;
-    }) << 8;
-    QTest::newRow("16-bit read past the end throws") << Builder([] {
-        const CanMessage m(SCM_POLL, 2, 3);
-        return CanMessage(m.payload().uint16At(2), QByteArray());
-    }) << -1;
-    QTest::newRow("writing inside keeps the length") << Builder([] {
-        CanMessageT<SCM_FW_ACC_PA_WR> m;
-        m.setPackageData(QByteArray(4, '\xAA'));
-        return CanMessage(m);
-    }) << 8;
-    QTest::newRow("package data of 8 bytes throws") << Builder([] {
-        CanMessageT<SCM_FW_ACC_PA_WR> m;
-        m.setPackageData(QByteArray(8, '\xAA'));
-        return CanMessage(m);
-    }) << -1;
     QTest::newRow("serial number needs 7 bytes") << Builder([] {
         const CanMessageT<SCM_IDENTIFY> m(frame("00080000#010203040506"));
         return CanMessage(m.componentSerialNumber(), QByteArray());
-    }) << -1;
-    QTest::newRow("protocol version needs the 8-byte answer") << Builder([] {
-        const CanMessageT<SCM_IDENTIFY> m;
-        return CanMessage(m.canProtocolVersion(), QByteArray());
-    }) << -1;
-    QTest::newRow("part number needs only 2 bytes") << Builder([] {
-        const CanMessageT<SCM_IDENTIFY> m(frame("00080000#0102"));
-        return CanMessage(m.componentPartNumber(), QByteArray(1, 0));
-    }) << 1;
-    QTest::newRow("error code needs 4 bytes") << Builder([] {
-        const CanMessageT<A_ERROR_ACK> m(frame("00058003#800900"));
-        return CanMessage(m.errorCode(), QByteArray());
-    }) << -1;
-    QTest::newRow("rejected identifier needs 3 bytes") << Builder([] {
-        const CanMessageT<A_ERROR_ACK> m(frame("00058003#8009"));
-        return CanMessage(m.errorMessageCanIdentifier().raw(), QByteArray());
     }) << -1;
     QTest::newRow("service data of a request is missing") << Builder([] {
         const CanMessageT<SCM_SERVICE_DATA_RD> m;
@@ -276,13 +162,6 @@ void TestFrame::typedSetters_data()
     QTest::addColumn<Builder>("build");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("identify fields are little-endian") << Builder([] {
-        CanMessageT<SCM_IDENTIFY> m;
-        m.setScmPartNumber(0x1234);
-        m.setScmVariantNumber(0x56);
-        m.setScmSerialNumber(0x89ABCDEF);
-        return CanMessage(m);
-    }) << "00080000#341256EFCDAB89";
     QTest::newRow("set address carries the new node id in byte 7") << Builder([] {
         CanMessageSetAddress<SCM_SET_ADDR_CO> m;
         m.setPartNumber(0x1234);
@@ -291,12 +170,6 @@ void TestFrame::typedSetters_data()
         m.setCanNodeId(5);
         return CanMessage(m);
     }) << "00040000#341256EFCDAB8905";
-    QTest::newRow("service data address is stored in words") << Builder([] {
-        CanMessageT<SCM_SERVICE_DATA_RD> m;
-        m.setServiceDataSelector(2);
-        m.setAddress(0x103);
-        return CanMessage(m);
-    }) << "10008000#024000";
     QTest::newRow("service data write puts data from byte 3") << Builder([] {
         CanMessageT<SCM_SERVICE_DATA_WR> m;
         m.setServiceDataSelector(2);
@@ -311,58 +184,17 @@ void TestFrame::typedSetters_data()
         m.setFwSelector(7);
         return CanMessage(m);
     }) << "180E0000#020100040307";
-    QTest::newRow("block write: number and size") << Builder([] {
-        CanMessageT<SCM_FW_ACC_BL_WRITE> m;
-        m.setBlockNumber(2);
-        m.setBlockSize(256);
-        return CanMessage(m);
-    }) << "18010000#0200000001";
-    QTest::newRow("block end: checksum in bytes 3-4") << Builder([] {
-        CanMessageT<SCM_FW_ACC_BL_W_END> m;
-        m.setBlockNumber(1);
-        m.setCheckSum(0xBEEF);
-        return CanMessage(m);
-    }) << "18090000#010000EFBE0000";
-    QTest::newRow("short last package keeps the 8-byte frame") << Builder([] {
-        CanMessageT<SCM_FW_ACC_PA_WR> m;
-        m.setPackageNumber(36);
-        m.setPackageData(QByteArray::fromHex("AABBCCDD"));
-        return CanMessage(m);
-    }) << "18070000#24AABBCCDD000000";
-    QTest::newRow("firmware access stop") << Builder([] {
-        CanMessageT<SCM_FW_ACC_CONTROL> m;
-        m.setStartStop(false);
-        m.setFwSelector(1);
-        return CanMessage(m);
-    }) << "18060000#CC01";
     QTest::newRow("poll carries identifier bits 8-28 of the default target") << Builder([] {
         CanMessageT<SCM_POLL> m;
         m.setId(CanMessageT<AMP_TEMP>().rawIdentifier());
         return CanMessage(m);
     }) << "08018000#C00200";
-    QTest::newRow("poll masks the top byte to 5 bits") << Builder([] {
-        CanMessageT<SCM_POLL> m;
-        m.setId(0xFFFFFFFFu);
-        return CanMessage(m);
-    }) << "08018000#FFFF1F";
     QTest::newRow("setting frame: selector set before the target survives") << Builder([] {
         CanMessageT<SCM_CONTROL_2> m;
         m.setSelector(0x40);
         m.setTargetId(0x1C0BC000u);
         return CanMessage(m);
     }) << "040A8000#C00B5C0000";
-    QTest::newRow("setting frame: target set before the selector survives") << Builder([] {
-        CanMessageT<SCM_CONTROL_1> m;
-        m.setTargetId(CanMessageT<TP_SWITCH>().rawIdentifier());
-        m.setSelector(0xC0);
-        return CanMessage(m);
-    }) << "04028000#C00BC000";
-    QTest::newRow("command: sub-unit and command") << Builder([] {
-        CanMessageT<SCM_COMMAND> m;
-        m.setSubUnitSelector(0);
-        m.setCommand(3);
-        return CanMessage(m);
-    }) << "040C8000#0003";
     QTest::newRow("measured 16-bit values sit side by side") << Builder([] {
         CanMessageT<TP_VV_VOLT> m;
         m.setValue(1, 0x1234);
@@ -372,9 +204,6 @@ void TestFrame::typedSetters_data()
     QTest::newRow("acknowledge goes back to the sender, flags cleared")
         << Builder([] { return CanMessage(CanMessageT<SCM_MSG_ACK>(frame("1F6BD003#01"))); })
         << "00698003#D06B1F";
-    QTest::newRow("view of a foreign frame keeps it unchanged")
-        << Builder([] { return CanMessage(CanMessageT<SCM_POLL>(frame("1D6BD003#0102"))); })
-        << "1D6BD003#0102";
 }
 
 void TestFrame::typedSetters()
@@ -418,8 +247,6 @@ void TestFrame::errorAckRebuild_data()
     QTest::newRow("broadcast marker gives node id 255") << "00058003#80090105" << 0x000980FFu << 5;
     QTest::newRow("destination comes from the error frame itself")
         << "00658007#C00C0000" << 0x006CC007u << 0;
-    QTest::newRow("high nibble of byte 1 is not part of the type")
-        << "00058003#80F90009" << 0x00098003u << 9;
 }
 
 void TestFrame::errorAckRebuild()
@@ -437,14 +264,10 @@ void TestFrame::bcdDecoding_data()
 
     const float nan = std::numeric_limits<float>::quiet_NaN();
     QTest::newRow("zero pattern") << quint16(0x0AAA) << 0.0f;
-    QTest::newRow("zero pattern ignores the sign") << quint16(0x2AAA) << 0.0f;
     QTest::newRow("overflow") << quint16(0x0EEE) << 9999.9f;
-    QTest::newRow("negative overflow") << quint16(0x2EEE) << -9999.9f;
     QTest::newRow("no value") << quint16(0x0FFF) << nan;
-    QTest::newRow("no value whatever the top bits") << quint16(0xFFFF) << nan;
     QTest::newRow("thousands bit and three decimals") << quint16(0xD500) << 1.5f;
     QTest::newRow("sign and one decimal") << quint16(0x6250) << -25.0f;
-    QTest::newRow("largest plain number") << quint16(0x1999) << 1999.0f;
     QTest::newRow("two decimals") << quint16(0x8123) << 1.23f;
 }
 
@@ -469,49 +292,6 @@ void TestFrame::bcdDecoding()
     }
 }
 
-void TestFrame::comparison_data()
-{
-    QTest::addColumn<QString>("a");
-    QTest::addColumn<QString>("b");
-    QTest::addColumn<bool>("equal");
-
-    QTest::newRow("same frame") << "08018005#C00200"
-                                << "08018005#C00200" << true;
-    QTest::newRow("node id differs") << "08018005#C00200"
-                                     << "08018006#C00200" << false;
-    QTest::newRow("priority differs") << "08018005#C00200"
-                                      << "0C018005#C00200" << false;
-    QTest::newRow("one byte differs") << "08018005#C00200"
-                                      << "08018005#C00201" << false;
-    QTest::newRow("trailing zero byte counts") << "08018005#C002"
-                                               << "08018005#C00200" << false;
-    QTest::newRow("both empty") << "00000000#"
-                                << "00000000#" << true;
-}
-
-void TestFrame::comparison()
-{
-    QFETCH(QString, a);
-    QFETCH(QString, b);
-    QFETCH(bool, equal);
-    CanMessage first = *CanMessage::fromFrameText(a);
-    CanMessage second = *CanMessage::fromFrameText(b);
-    // The time stamp never takes part.
-    first.setTimeStamp(1);
-    second.setTimeStamp(2);
-    QCOMPARE(first == second, equal);
-    QCOMPARE(first != second, !equal);
-}
-
-void TestFrame::copiesAreIndependent()
-{
-    const CanMessage original = frame("08018005#C00200");
-    CanMessage copy = original;
-    copy[0] = 0x11;
-    QCOMPARE(original.toFrameText(), QStringLiteral("08018005#C00200"));
-    QCOMPARE(copy.toFrameText(), QStringLiteral("08018005#110200"));
-}
-
 void TestFrame::textForm_data()
 {
     QTest::addColumn<QString>("frameText");
@@ -520,11 +300,6 @@ void TestFrame::textForm_data()
     QTest::newRow("known type, lower-case hex")
         << "08018005#C002AB"
         << "CanMessage: ID: 8018005 ( \"SCM_POLL\" ) - c002ab";
-    QTest::newRow("type code not in the table")
-        << "00012300#01"
-        << "CanMessage: ID: 12300 ( \"UNKNOWN_MESSAGE\" ) - 01";
-    QTest::newRow("empty payload") << "00000003#"
-                                   << "CanMessage: ID: 3 ( \"SCM_RESET_MODULE\" ) - ";
 }
 
 void TestFrame::textForm()
@@ -552,16 +327,7 @@ void TestFrame::frameTextParsing_data()
     const QString rejected;
     QTest::newRow("empty") << "" << rejected;
     QTest::newRow("no separator") << "1C0123FF" << rejected;
-    QTest::newRow("7 identifier digits") << "1C0123F#01" << rejected;
-    QTest::newRow("9 identifier digits") << "1C0123FF0#01" << rejected;
-    QTest::newRow("identifier above 29 bits") << "20000000#" << rejected;
-    QTest::newRow("sign in the identifier") << "+C0123FF#" << rejected;
-    QTest::newRow("odd number of payload digits") << "1C0123FF#012" << rejected;
-    QTest::newRow("non-hex payload") << "1C0123FF#0G" << rejected;
     QTest::newRow("9 payload bytes") << "1C0123FF#010203040506070809" << rejected;
-    QTest::newRow("leading blank") << " 1C0123FF#01" << rejected;
-    QTest::newRow("trailing blank") << "1C0123FF#01 " << rejected;
-    QTest::newRow("second separator") << "1C0123FF#01#02" << rejected;
 }
 
 void TestFrame::frameTextParsing()
@@ -582,55 +348,29 @@ void TestFrame::frameTextParsing()
 
 void TestFrame::typeTableRow_data()
 {
-    QTest::addColumn<int>("index");
-    QTest::addColumn<unsigned>("type");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("hasDefault");
-    QTest::addColumn<CanMessage>("defaultFrame");
-
-    // One row per type straight from the table, so that a wrong row shows up by name.
-    int index = 0;
-#define CAN_MESSAGE_TYPE(NAME, CODE, PRIORITY, LENGTH, SPONTANEOUS)                                \
-    {                                                                                              \
-        const std::optional<CanMessage> f = defaultFrame<NAME>();                                  \
-        QTest::newRow(#NAME) << index++ << unsigned(NAME) << QStringLiteral(#NAME)                 \
-                             << f.has_value() << f.value_or(CanMessage());                         \
-    }
-#include "canbus/canmessagetypes.def"
+    QTest::addColumn<unsigned>("code");
+    QTest::addColumn<int>("priority");
+    QTest::addColumn<int>("length");
+    QTest::newRow("identify") << "SCM_IDENTIFY" << 0x800u << 0 << 7;
+    QTest::newRow("named only") << "SCM_SET_CONFIG" << 0x200u << -1 << -1;
+    QTest::newRow("erase") << "SCM_FW_ACC_ERASE" << 0xE00u << 6 << 6;
+    QTest::newRow("service data read") << "SCM_SERVICE_DATA_RD" << 0x080u << 4 << 3;
+    QTest::newRow("control 2") << "SCM_CONTROL_2" << 0xA80u << 1 << 5;
 }
 
 void TestFrame::typeTableRow()
 {
-    QFETCH(int, index);
-    QFETCH(unsigned, type);
     QFETCH(QString, name);
-    QFETCH(bool, hasDefault);
-    QFETCH(CanMessage, defaultFrame);
-
-    QCOMPARE(type, mirror12(runningNumber(index)));
-    QCOMPARE(canMessageTypeName(type), name);
+    QFETCH(unsigned, code);
     eCanMessageType byName;
     QVERIFY(canMessageTypeFromName(name, &byName));
-    QCOMPARE(unsigned(byName), type);
-
-    const CanMessageTypeInfo* info = canMessageTypeInfo(type);
+    QCOMPARE(unsigned(byName), code);
+    QCOMPARE(canMessageTypeName(code), name);
+    const CanMessageTypeInfo* info = canMessageTypeInfo(code);
     QVERIFY(info);
-    QCOMPARE(info, &canMessageTypes().at(index));
-    QCOMPARE(info->hasDefaults(), hasDefault);
-    const bool spontaneous = name == QLatin1String("SCM_IDENTIFY")
-        || name.startsWith(QLatin1String("AMP_")) || name.startsWith(QLatin1String("TP_"));
-    QCOMPARE(info->spontaneous, spontaneous);
-
-    if (hasDefault) {
-        QCOMPARE(unsigned(defaultFrame.messageType()), type);
-        QCOMPARE(defaultFrame.priority(), info->defaultPriority());
-        QCOMPARE(defaultFrame.length(), info->length);
-        QCOMPARE(defaultFrame.bytes(), QByteArray(info->length, '\0'));
-        QCOMPARE(defaultFrame.nodeId(), 0u);
-        QCOMPARE(defaultFrame.destination(), 0u);
-        QVERIFY(!defaultFrame.ackRequest());
-        QVERIFY(defaultFrame.toString().contains(QLatin1Char('"') + name + QLatin1Char('"')));
-    }
+    QTEST(info->priority, "priority");
+    QTEST(info->length, "length");
 }
 
 void TestFrame::typeTableAsWhole()
@@ -663,26 +403,6 @@ void TestFrame::typeTableAsWhole()
     QVERIFY(!canMessageTypeInfo(0x123));
     QCOMPARE(canMessageTypeName(0x123), QStringLiteral("UNKNOWN_MESSAGE"));
     QVERIFY(!canMessageTypeFromName(QStringLiteral("UNKNOWN_MESSAGE"), nullptr));
-}
-
-void TestFrame::exceptionNames_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("name");
-
-    QTest::newRow("first code") << 0 << "UNDEFINED";
-    QTest::newRow("last code") << 7 << "INCOMPLETE_SEND";
-    QTest::newRow("code above the table has no name") << 8 << "";
-    QTest::newRow("negative code has no name") << -1 << "";
-}
-
-void TestFrame::exceptionNames()
-{
-    QFETCH(int, code);
-    QFETCH(QString, name);
-    const CanException e(code, 13);
-    QCOMPARE(e.toString(), name);
-    QCOMPARE(QString::fromLatin1(e.what()), name);
 }
 
 QTEST_GUILESS_MAIN(TestFrame)

@@ -3,9 +3,9 @@
 //   errorline 0|1             kuErrorLine
 //   spaced COUNT MS           COUNT lines, MS milliseconds apart
 //   port [noapp]              prints the log server's port (noapp: without an application object)
-//   stress THREADS LINES WIDTH CLIENTS [FILE]
-//       waits for CLIENTS log clients, then THREADS threads log LINES lines each, of WIDTH
-//       characters of text; with FILE the lines go to that log file. The port goes to stderr.
+//   flood CLIENTS LINES       waits for CLIENTS log clients, logs LINES lines from two threads
+//       into a log file on /dev/null, reports on stderr how far its peak memory grew, then logs
+//       "flood done" and exits once its standard input ends.
 #include "kubus/kulog.h"
 #include "kubus/logfile.h"
 #include "kubus/networklogger.h"
@@ -14,46 +14,57 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
+#include <QFile>
+
 #include <cstdio>
+#include <iostream>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 namespace {
 
-int stress(int argc, char** argv)
+qint64 statusKb(const char* field)
 {
-    if (argc < 6)
-        return 2;
-    QCoreApplication app(argc, argv);
-    const int threads = atoi(argv[2]);
-    const int lines = atoi(argv[3]);
-    const int width = atoi(argv[4]);
-    const int clients = atoi(argv[5]);
-    if (argc > 6)
-        Kubus::LogFile::init(QString::fromLocal8Bit(argv[6]));
+    QFile status("/proc/self/status");
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
 
+int flood(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int clients = atoi(argv[2]);
+    const int lines = atoi(argv[3]);
+    Kubus::LogFile::init("/dev/null");
     std::fprintf(stderr, "port %d\n", Kubus::NetworkLogger::port());
     std::fflush(stderr);
-    const QDeadlineTimer deadline(30000);
-    while (Kubus::NetworkLogger::clientCount() < clients) {
-        if (deadline.hasExpired())
-            return 3;
+    while (Kubus::NetworkLogger::clientCount() < clients)
         QThread::msleep(5);
-    }
-
+    const qint64 before = statusKb("VmRSS:");
     std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t) {
-        workers.emplace_back([t, lines, width] {
-            for (int n = 0; n < lines; ++n) {
-                const QString text = QString("stress t%1 n%2 ").arg(t).arg(n);
-                Kubus::kuPrint(text.leftJustified(width, QLatin1Char('x')), "void stressThread()");
-            }
+    for (int t = 0; t < 2; ++t) {
+        workers.emplace_back([t, lines] {
+            for (int n = t; n < lines; n += 2)
+                Kubus::kuPrint(QString("flood %1 ").arg(n).leftJustified(200, 'x'), "void flood()");
         });
     }
     for (auto& worker : workers)
         worker.join();
-    return 0;
+    std::fprintf(stderr, "grew %lld kB, skipped %llu\n", statusKb("VmHWM:") - before,
+        static_cast<unsigned long long>(Kubus::NetworkLogger::skippedLines()));
+    std::fflush(stderr);
+    Kubus::kuPrint("flood done", "void flood()");
+    std::string rest;
+    std::getline(std::cin, rest);
+    // Like the program: the application object is never destroyed, the exit handlers stop the
+    // log server.
+    std::exit(0);
 }
 
 } // namespace
@@ -85,8 +96,8 @@ int main(int argc, char** argv)
         std::printf("port %d\n", Kubus::NetworkLogger::port());
         return 0;
     }
-    if (mode == "stress")
-        return stress(argc, argv);
+    if (mode == "flood" && argc == 4)
+        return flood(argc, argv);
     std::fprintf(stderr, "unknown arguments\n");
     return 2;
 }
