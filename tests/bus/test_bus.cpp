@@ -182,7 +182,10 @@ void TestBus::responseBuffering()
             Responder::deliver(mb, response);
         }
     });
-    for (int round = 0; round < 2; ++round) {
+    // A second copy may still be on its way when the next request starts waiting, and a one-slot
+    // buffer cannot tell it from that request's answer: the double delivery runs one round only.
+    const int rounds = copies > 1 ? 1 : 2;
+    for (int round = 0; round < rounds; ++round) {
         auto ping = addressed<Ping>(5);
         ping.value = 42;
         auto future = request<MainBoardBus>(ping);
