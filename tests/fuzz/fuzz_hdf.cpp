@@ -1,0 +1,23 @@
+// Hardware description files: any bytes must give an error code, never a crash; an accepted
+// file always promises at least one board and one amplifier.
+#include "hdf/hdffileparser.h"
+
+#include <cstdlib>
+#include <sstream>
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size)
+{
+    static HdfParser::HdfFileParser parser;
+    std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+    parser.setHdf(in, "fuzz.hdf");
+    const int code = parser.getErrorCode();
+    if (code < 0 || code > 15)
+        std::abort();
+    if (code == 0 && (parser.getBoards().empty() || parser.getPowerAmplifiers().empty()))
+        std::abort();
+    for (unsigned path = 0; path < 4; ++path)
+        if (parser.getBoardsForRfPath(std::uint8_t(path)).size() > parser.getBoards().size()
+            && code == 0)
+            std::abort();
+    return 0;
+}
