@@ -85,18 +85,18 @@ void TestHdf::rejected_data()
         << "HdfFileParser::selectLineCommand: missing '=' in line 2: HDFInfo "
            "filedate(2026-01-01),syntaxversion(1.74),createdby(test);";
     QTest::newRow("unknown component")
-        << "invalid_unknown_component.hdf" << 1 << 3 << 0
-        << "HdfFileParser::selectLineCommand: unknown component found in line 3: "
+        << "invalid_unknown_component.hdf" << 1 << 1 << 0
+        << "HdfFileParser::selectLineCommand: unknown component found in line 1: "
            "Amplifier=type(A),rack(1),unit(1),position(1),rf_path(1);";
-    QTest::newRow("missing '('") << "invalid_missing_open.hdf" << 1 << 6 << 0
-                                 << "HdfFileParser::isValidLine: missing '(' in line 6: "
+    QTest::newRow("missing '('") << "invalid_missing_open.hdf" << 1 << 1 << 0
+                                 << "HdfFileParser::isValidLine: missing '(' in line 1: "
                                     "Amp=type(A),rack(1),unit 1),position(1),rf_path(1);";
-    QTest::newRow("missing ')'") << "invalid_missing_close.hdf" << 1 << 6 << 0
-                                 << "HdfFileParser::isValidLine: missing ')' in line 6: "
+    QTest::newRow("missing ')'") << "invalid_missing_close.hdf" << 1 << 1 << 0
+                                 << "HdfFileParser::isValidLine: missing ')' in line 1: "
                                     "Amp=type(A,rack(1),unit(1),position(1),rf_path(1);";
     QTest::newRow("last record without ';'")
-        << "invalid_missing_semicolon.hdf" << 1 << 6 << 0
-        << "HdfFileParser::isValidLine: missing ';' in line 6: " + head + "position(1),rf_path(1)";
+        << "invalid_missing_semicolon.hdf" << 1 << 1 << 0
+        << "HdfFileParser::isValidLine: missing ';' in line 1: " + head + "position(1),rf_path(1)";
     QTest::newRow("output(11)") << "invalid_output_range.hdf" << 1 << 4 << 0 << "";
     QTest::newRow("RF path above the number of paths")
         << "invalid_rf_path_range.hdf" << 1 << 4 << 0 << "";
@@ -107,8 +107,8 @@ void TestHdf::rejected_data()
     QTest::newRow("only line empty")
         << "invalid_empty.hdf" << 3 << 0 << 0 << "HdfFileParser::isEmptyFile: empty HDF!";
     QTest::newRow("missing parameter")
-        << "invalid_missing_parameter.hdf" << 4 << 6 << 0
-        << "HdfFileParser::isValidLine: missing 'position' in line 6: " + head + "rf_path(1);";
+        << "invalid_missing_parameter.hdf" << 4 << 1 << 0
+        << "HdfFileParser::isValidLine: missing 'position' in line 1: " + head + "rf_path(1);";
     // Spread over five lines with a comment, an indented line and a lone CR between.
     QTest::newRow("same Amp slot twice") << "invalid_duplicate_amp.hdf" << 5 << 11 << 0 << "";
     QTest::newRow("no HDFInfo") << "invalid_no_hdfinfo.hdf" << 6 << 0 << 0 << "";
