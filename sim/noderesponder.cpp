@@ -2,7 +2,12 @@
 
 #include "canbus/canmessaget.h"
 #include "kubus/kulog.h"
+#include "sim/controlbehaviour.h"
+#include "sim/firmwarebehaviour.h"
 #include "sim/identifybehaviour.h"
+#include "sim/messagebehaviour.h"
+#include "sim/positionbehaviour.h"
+#include "sim/servicedatabehaviour.h"
 
 namespace Sim {
 
@@ -31,13 +36,23 @@ bool matches(const SimNode::ActiveFault& active, const CanMessage& frame)
 
 const QVector<const NodeBehaviour*>& NodeResponder::behaviours()
 {
+    // In order: the first behaviour that accepts a frame handles it. Firmware access, node
+    // control and the position finder go before the message behaviour, which would otherwise
+    // take an SCM_COMMAND meant for them.
     static const IdentifyBehaviour identify;
-    static const QVector<const NodeBehaviour*> all { &identify };
+    static const FirmwareBehaviour firmware;
+    static const ControlBehaviour control;
+    static const PositionBehaviour position;
+    static const ServiceDataBehaviour serviceData;
+    static const MessageBehaviour messages;
+    static const QVector<const NodeBehaviour*> all { &identify, &firmware, &control, &position,
+        &serviceData, &messages };
     return all;
 }
 
 void NodeResponder::updatePresence(SimNode& node, qint64 wallUs)
 {
+    ControlBehaviour::updateRestart(node, wallUs);
     for (SimNode::ActiveFault& active : node.faults) {
         const NodeFault& f = active.fault;
         if (f.kind != NodeFault::Vanish || active.used > 0)
@@ -62,6 +77,9 @@ void NodeResponder::updatePresence(SimNode& node, qint64 wallUs)
             // A board that comes back has restarted: it has no node id until it gets one.
             node.present = true;
             node.nodeId = SimNode::noNodeId;
+            node.firmware.accessSelector = -1;
+            node.firmwareAccess = false;
+            node.firmware.openBlock = -1;
             active.used = 1;
             Kubus::kuPrint(
                 QString("%1 is back on the bus without node id").arg(node.name()), Q_FUNC_INFO);
@@ -83,6 +101,7 @@ QVector<NodeAnswer> NodeResponder::receive(SimNode& node, const CanMessage& fram
 {
     QVector<NodeAnswer> answers;
     ++node.framesHeard;
+    node.heardAtUs = wallUs;
     updatePresence(node, wallUs);
     if (!node.present) {
         ++node.framesLost;
@@ -96,13 +115,17 @@ QVector<NodeAnswer> NodeResponder::receive(SimNode& node, const CanMessage& fram
             break;
         }
     }
-    if (!behaviour)
+    // A frame that no behaviour takes is still the node's when it is addressed to it: the node
+    // rejects it, and faults bend that answer like any other.
+    if (!behaviour && !NodeBehaviour::addressedTo(node, frame))
         return answers;
 
     qint64 extraDelayUs = 0;
     for (SimNode::ActiveFault& active : node.faults) {
-        if (active.fault.kind == NodeFault::Vanish || !matches(active, frame))
-            continue;
+        if (active.fault.kind == NodeFault::Vanish || active.fault.kind == NodeFault::Send
+            || active.fault.kind == NodeFault::Corrupt || active.fault.kind == NodeFault::PowerLoss
+            || !matches(active, frame))
+            continue; // corrupt and powerloss act inside the firmware behaviour
         switch (active.fault.kind) {
         case NodeFault::Drop: {
             const double draw = double(nextRandom(active.random)) / 4294967296.0;
@@ -127,11 +150,21 @@ QVector<NodeAnswer> NodeResponder::receive(SimNode& node, const CanMessage& fram
             extraDelayUs += active.fault.delayUs;
             break;
         case NodeFault::Vanish:
+        case NodeFault::Corrupt:
+        case NodeFault::PowerLoss:
+        case NodeFault::Send:
             break;
         }
     }
 
-    behaviour->handle(node, frame, answers);
+    if (behaviour) {
+        behaviour->handle(node, frame, answers);
+    } else if (frame.nodeId() != CanIdentifier::BroadcastNodeId) {
+        // A broadcast the board does not know is ignored: every board answering it at once
+        // would only flood the bus.
+        ++node.framesRejected;
+        answers.append({ errorAck(node, frame, NodeBehaviour::ErrorUnknownType), 0 });
+    }
     for (NodeAnswer& answer : answers)
         answer.extraDelayUs += extraDelayUs;
     if (!answers.isEmpty())

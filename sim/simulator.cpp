@@ -58,7 +58,7 @@ bool Simulator::start(const Options& options, QString* error)
         NodeFault fault;
         if (!NodeFault::parse(spec, &fault, error)
             || !RackDescription::applyFault(rack.nodes, fault, error)) {
-            *error = QString("--fault %1: %2").arg(spec, *error);
+            *error = QString("--fault %1: %2").arg(NodeFault::shortPiece(spec), *error);
             return false;
         }
     }
@@ -78,6 +78,10 @@ bool Simulator::start(const Options& options, QString* error)
         if (!simBus->listen(Platform::rootPath(QString("/dev/can%1").arg(bus)), error))
             return false;
     }
+
+    // The units' backplanes: a mainboard on can0 drives the slot lines of the amplifiers on can1.
+    connect(m_buses.at(0), &SimBus::slotSignalled, m_buses.at(1), &SimBus::signalSlot,
+        Qt::QueuedConnection);
 
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, s_signalPipe) == 0) {
         ::fcntl(s_signalPipe[1], F_SETFL, O_NONBLOCK);
