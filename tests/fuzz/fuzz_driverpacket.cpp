@@ -1,5 +1,4 @@
-// Packets a controller connection sends to the simulator: a write record that decodes must
-// encode back to the same frame.
+// Packets a controller sends to the simulator: a write record encodes back to itself.
 #include "sim/driverpacket.h"
 
 #include <cstdlib>

@@ -1,5 +1,4 @@
-// Hardware description files: any bytes must give an error code, never a crash; an accepted
-// file always promises at least one board and one amplifier.
+// Description files: any bytes give an error code; an accepted file promises boards and amps.
 #include "hdf/hdffileparser.h"
 
 #include <cstdlib>

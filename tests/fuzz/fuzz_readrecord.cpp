@@ -1,5 +1,4 @@
-// The driver's 16-byte read records, as the device layer decodes them from a read: a record
-// that decodes must survive the simulator's encoding unchanged.
+// The driver's 16-byte read records: one that decodes survives the simulator's encoding.
 #include "canbus/candevicescm.h"
 #include "sim/driverpacket.h"
 
