@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Platform {
@@ -20,7 +21,25 @@ bool UioDevice::open()
     if (m_fd >= 0)
         return true;
     m_fd = ::open(rootPathBytes("/dev/uio0").constData(), O_RDWR);
-    return m_fd >= 0;
+    if (m_fd < 0)
+        return false;
+    // A stand-in file shorter than a window would map, and the first register access past its
+    // end would kill the program with SIGBUS: such a file counts as a device that cannot open.
+    struct stat info { };
+    if (::fstat(m_fd, &info) != 0 || (S_ISREG(info.st_mode) && info.st_size < requiredFileSize())) {
+        ::close(m_fd);
+        m_fd = -1;
+        return false;
+    }
+    return true;
+}
+
+qint64 UioDevice::requiredFileSize()
+{
+    qint64 size = 0;
+    for (int i = 0; i < MapCount; ++i)
+        size = qMax(size, mapOffset(i) + qint64(mapLength(i)));
+    return size;
 }
 
 qint64 UioDevice::mapOffset(int index)

@@ -24,7 +24,8 @@ public:
     UioDevice(const UioDevice&) = delete;
     UioDevice& operator=(const UioDevice&) = delete;
 
-    // Opens read-write; false when the device cannot be opened (descriptor() is then negative).
+    // Opens read-write; false when the device cannot be opened (descriptor() is then negative),
+    // and also for a stand-in file too short for the register windows.
     bool open();
     int descriptor() const { return m_fd; }
 
@@ -46,6 +47,8 @@ public:
     // File offset and length of a window, as the device expects them.
     static qint64 mapOffset(int index);
     static quint32 mapLength(int index);
+    // The least size of a stand-in file: every window lies inside it.
+    static qint64 requiredFileSize();
 
 private:
     volatile quint32* registerAt(int index, quint32 offset) const;

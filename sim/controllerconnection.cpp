@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,7 +45,7 @@ ControllerConnection::~ControllerConnection()
 void ControllerConnection::onReadable()
 {
     // Take what is there now; the notifier fires again for more.
-    for (int i = 0; i < 256 && m_fd >= 0; ++i) {
+    for (int i = 0; i < 256 && m_fd >= 0 && m_readNotifier->isEnabled(); ++i) {
         char buffer[receiveBufferSize];
         const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC);
         if (n < 0) {
@@ -54,8 +55,15 @@ void ControllerConnection::onReadable()
             return;
         }
         if (n == 0) {
-            closeConnection("closed by the controller");
-            return;
+            // A sequenced-packet socket reads 0 both for an empty packet and at the end: only
+            // a hang-up of the other side tells them apart.
+            pollfd p { m_fd, POLLRDHUP, 0 };
+            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP))) {
+                closeConnection("closed by the controller");
+                return;
+            }
+            rejected("empty packet");
+            continue;
         }
         if (n > ssize_t(sizeof buffer)) {
             rejected(QString("packet of %1 bytes").arg(n));
@@ -121,6 +129,18 @@ void ControllerConnection::rejected(const QString& why)
     else if (m_malformed == malformedLogLimit + 1)
         Kubus::kuPrint(
             QString("%1: further malformed packets are only counted").arg(m_name), Q_FUNC_INFO);
+}
+
+void ControllerConnection::frameQueued()
+{
+    if (++m_framesWaiting >= maximumFramesWaiting && m_fd >= 0)
+        m_readNotifier->setEnabled(false);
+}
+
+void ControllerConnection::frameSent()
+{
+    if (--m_framesWaiting < maximumFramesWaiting && m_fd >= 0)
+        m_readNotifier->setEnabled(true);
 }
 
 void ControllerConnection::queueFrame(const CanBus::CanMessage& frame)

@@ -26,6 +26,10 @@ public:
     static constexpr int maximumRecordsPerPacket = 1024;
     // Frames kept for a controller that does not read before they are counted as lost.
     static constexpr int maximumQueuedRecords = 64 * 1024;
+    // Frames of this controller waiting for the bus; at this many its socket is not read, so
+    // its next writes block (or fail with EAGAIN in non-blocking mode) as with a full driver
+    // send buffer.
+    static constexpr int maximumFramesWaiting = 64;
 
     ControllerConnection(int fd, int bus, int number, QObject* parent = nullptr);
     ~ControllerConnection() override;
@@ -37,6 +41,9 @@ public:
     // Adds a frame for this controller; sent by flush().
     void queueFrame(const CanBus::CanMessage& frame);
     void flush();
+    // One frame of this controller went into the bus queue / onto the bus.
+    void frameQueued();
+    void frameSent();
     // Logs the counters of frames that went nowhere.
     void logSummary();
 
@@ -60,6 +67,7 @@ private:
     QByteArray m_batch; // read records of the current bus step
     QQueue<QByteArray> m_outgoing; // whole packets waiting for room in the socket
     int m_queuedRecords = 0;
+    int m_framesWaiting = 0;
 
     quint64 m_malformed = 0;
     quint64 m_framesNowhere = 0; // written while not on the bus

@@ -40,13 +40,23 @@ int main(int argc, char* argv[])
     }
     if (parser.isSet(checkRack)) {
         const QString file = parser.value(rack);
-        const Sim::RackDescription description = file.isEmpty()
-            ? Sim::RackDescription::defaultRack()
-            : Sim::RackDescription::fromFile(file);
+        Sim::RackDescription description = file.isEmpty() ? Sim::RackDescription::defaultRack()
+                                                          : Sim::RackDescription::fromFile(file);
         if (!description.ok()) {
             std::fprintf(stderr, "zef400-sim: %s: %s\n", qPrintable(file),
                 qPrintable(description.errorText()));
             return 2;
+        }
+        // The faults of the command line are checked against the rack as a run would apply them.
+        for (const QString& spec : parser.values(fault)) {
+            Sim::NodeFault parsed;
+            QString error;
+            if (!Sim::NodeFault::parse(spec, &parsed, &error)
+                || !Sim::RackDescription::applyFault(description.nodes, parsed, &error)) {
+                std::fprintf(stderr, "zef400-sim: --fault %s: %s\n",
+                    qPrintable(Sim::NodeFault::shortPiece(spec)), qPrintable(error));
+                return 2;
+            }
         }
         return 0;
     }

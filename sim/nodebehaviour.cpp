@@ -1,5 +1,7 @@
 #include "sim/nodebehaviour.h"
 
+#include "sim/noderesponder.h"
+
 namespace Sim {
 
 CanBus::CanIdentifier NodeBehaviour::nodeIdentifier(
@@ -20,6 +22,12 @@ bool NodeBehaviour::addressedTo(const SimNode& node, const CanBus::CanMessage& f
         return false;
     return frame.nodeId() == CanBus::CanIdentifier::BroadcastNodeId
         || frame.nodeId() == unsigned(node.nodeId);
+}
+
+void NodeBehaviour::reject(const SimNode& node, const CanBus::CanMessage& frame, ErrorCode code,
+    QVector<NodeAnswer>& answers)
+{
+    answers.append({ NodeResponder::errorAck(node, frame, code), 0 });
 }
 
 } // namespace Sim

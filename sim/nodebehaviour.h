@@ -15,9 +15,19 @@ struct NodeAnswer {
 
 // One thing a board does on the bus (identification, service data, firmware access, ...).
 // Behaviours keep no state of their own: everything lives in the SimNode, so the state dump
-// shows it and a node's behaviours never disagree about it.
+// shows it and a node's behaviours never disagree about it. A new behaviour is one class here
+// and one line in NodeResponder::behaviours(); the first behaviour that accepts a frame gets it.
 class NodeBehaviour {
 public:
+    // The codes with which a node rejects a frame in A_ERROR_ACK. The controller ends the
+    // running command with a communication error for each of them (the ones it does not know
+    // leave the command running into its time-out, which is not what a rejection should do).
+    enum ErrorCode : quint8 {
+        ErrorUnknownType = 1, // a message type this board does not handle
+        ErrorBadParameter = 2, // a selector, address, length or target the board does not have
+        ErrorWrongState = 3, // the frame does not fit what the board is doing
+    };
+
     virtual ~NodeBehaviour() = default;
 
     // True when this node takes the controller's frame as meant for itself.
@@ -26,12 +36,16 @@ public:
     virtual void handle(
         SimNode& node, const CanBus::CanMessage& frame, QVector<NodeAnswer>& answers) const = 0;
 
+    // Addressed to this node's class (or all classes) and to its node id (or all nodes).
+    static bool addressedTo(const SimNode& node, const CanBus::CanMessage& frame);
+
 protected:
     // The identifier every frame of this node carries: its class, its node id.
     static CanBus::CanIdentifier nodeIdentifier(
         const SimNode& node, unsigned type, unsigned priority);
-    // Addressed to this node's class (or all classes) and to its node id (or all nodes).
-    static bool addressedTo(const SimNode& node, const CanBus::CanMessage& frame);
+    // Appends the A_ERROR_ACK with which node rejects frame.
+    static void reject(const SimNode& node, const CanBus::CanMessage& frame, ErrorCode code,
+        QVector<NodeAnswer>& answers);
 };
 
 } // namespace Sim

@@ -1,5 +1,7 @@
 #include "sim/nodefault.h"
 
+#include "canbus/canmessagetype.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -7,7 +9,8 @@ namespace Sim {
 
 bool NodeFault::parseSpan(const QString& text, Span* span)
 {
-    static const QRegularExpression form("^(\\d+)(us|ms|s|frames)$");
+    // Twelve digits at most, so no unit can overflow before the range check.
+    static const QRegularExpression form("^(\\d{1,12})(us|ms|s|frames)$");
     const QRegularExpressionMatch m = form.match(text.trimmed());
     if (!m.hasMatch())
         return false;
@@ -23,7 +26,12 @@ bool NodeFault::parseSpan(const QString& text, Span* span)
         span->value = value * 1000;
     else
         span->value = value;
-    return true;
+    return span->frames ? span->value <= maximumFrames : span->value <= maximumTimeUs;
+}
+
+QString NodeFault::shortPiece(const QString& text)
+{
+    return text.size() <= 24 ? text : text.left(20) + "...";
 }
 
 QString NodeFault::kindName(Kind kind)
@@ -39,6 +47,8 @@ QString NodeFault::kindName(Kind kind)
         return "silent";
     case Vanish:
         return "vanish";
+    case Send:
+        return "send";
     }
     return "unknown";
 }
@@ -49,20 +59,25 @@ bool NodeFault::parse(const QString& spec, NodeFault* fault, QString* error)
     f.spec = spec.trimmed();
     const QStringList items = f.spec.split(QLatin1Char(','), Qt::SkipEmptyParts);
     if (items.size() < 2) {
-        *error = QString("fault \"%1\" needs a target and a kind").arg(f.spec);
+        *error = QString("fault \"%1\" needs a target and a kind").arg(shortPiece(f.spec));
         return false;
     }
 
-    static const QRegularExpression targetForm("^can([01])(?:/(\\d+))?$");
+    static const QRegularExpression targetForm("^can([01])(?:/(\\d{1,10}))?$");
     const QRegularExpressionMatch t = targetForm.match(items.at(0).trimmed());
     if (!t.hasMatch()) {
         *error = QString("fault target \"%1\" is not can0, can1, can0/SERIAL or can1/SERIAL")
-                     .arg(items.at(0).trimmed());
+                     .arg(shortPiece(items.at(0).trimmed()));
         return false;
     }
     f.bus = t.captured(1).toInt();
-    if (!t.captured(2).isEmpty())
+    if (!t.captured(2).isEmpty()) {
         f.serial = t.captured(2).toLongLong();
+        if (f.serial > 0xFFFFFFFFLL) {
+            *error = QString("fault target serial %1 is above 4294967295").arg(f.serial);
+            return false;
+        }
+    }
 
     bool haveKind = false;
     for (int i = 1; i < items.size(); ++i) {
@@ -73,14 +88,14 @@ bool NodeFault::parse(const QString& spec, NodeFault* fault, QString* error)
         bool ok = true;
         auto needValue = [&]() {
             if (eq < 0) {
-                *error = QString("fault \"%1\" needs a value").arg(key);
+                *error = QString("fault \"%1\" needs a value").arg(shortPiece(key));
                 return false;
             }
             return true;
         };
         auto setKind = [&](Kind kind) {
             if (haveKind) {
-                *error = QString("fault \"%1\" names more than one kind").arg(f.spec);
+                *error = QString("fault \"%1\" names more than one kind").arg(shortPiece(f.spec));
                 return false;
             }
             haveKind = true;
@@ -93,7 +108,8 @@ bool NodeFault::parse(const QString& spec, NodeFault* fault, QString* error)
                 return false;
             f.share = value.toDouble(&ok);
             if (!ok || f.share < 0.0 || f.share > 1.0) {
-                *error = QString("drop share \"%1\" is not a number from 0 to 1").arg(value);
+                *error = QString("drop share \"%1\" is not a number from 0 to 1")
+                             .arg(shortPiece(value));
                 return false;
             }
         } else if (key == "delay") {
@@ -101,7 +117,8 @@ bool NodeFault::parse(const QString& spec, NodeFault* fault, QString* error)
             if (!setKind(Delay) || !needValue())
                 return false;
             if (!parseSpan(value, &span) || span.frames) {
-                *error = QString("delay \"%1\" is not a time such as 250ms").arg(value);
+                *error = QString("delay \"%1\" is not a time from 0 to 600s such as 250ms")
+                             .arg(shortPiece(value));
                 return false;
             }
             f.delayUs = span.value;
@@ -110,7 +127,8 @@ bool NodeFault::parse(const QString& spec, NodeFault* fault, QString* error)
                 return false;
             f.errorCode = value.toInt(&ok, 0);
             if (!ok || f.errorCode < 0 || f.errorCode > 255) {
-                *error = QString("error code \"%1\" is not a number from 0 to 255").arg(value);
+                *error = QString("error code \"%1\" is not a number from 0 to 255")
+                             .arg(shortPiece(value));
                 return false;
             }
         } else if (key == "silent") {
@@ -120,16 +138,17 @@ bool NodeFault::parse(const QString& spec, NodeFault* fault, QString* error)
             if (!setKind(Vanish) || !needValue())
                 return false;
             if (!parseSpan(value, &f.vanishFor)) {
-                *error = QString("vanish \"%1\" is not a time or a frame count such as 500ms or "
-                                 "20frames")
-                             .arg(value);
+                *error = QString("vanish \"%1\" is not a time up to 600s or a frame count such as "
+                                 "500ms or 20frames")
+                             .arg(shortPiece(value));
                 return false;
             }
         } else if (key == "after") {
             if (!needValue())
                 return false;
             if (!parseSpan(value, &f.vanishAfter)) {
-                *error = QString("after \"%1\" is not a time or a frame count").arg(value);
+                *error = QString("after \"%1\" is not a time up to 600s or a frame count")
+                             .arg(shortPiece(value));
                 return false;
             }
         } else if (key == "seed") {
@@ -137,7 +156,7 @@ bool NodeFault::parse(const QString& spec, NodeFault* fault, QString* error)
                 return false;
             f.seed = value.toUInt(&ok, 0);
             if (!ok) {
-                *error = QString("seed \"%1\" is not a number").arg(value);
+                *error = QString("seed \"%1\" is not a number").arg(shortPiece(value));
                 return false;
             }
         } else if (key == "type") {
@@ -145,7 +164,8 @@ bool NodeFault::parse(const QString& spec, NodeFault* fault, QString* error)
                 return false;
             f.messageType = value.toInt(&ok, 16);
             if (!ok || f.messageType < 0 || f.messageType > 0xFFF) {
-                *error = QString("message type \"%1\" is not 1 to 3 hex digits").arg(value);
+                *error = QString("message type \"%1\" is not 1 to 3 hex digits")
+                             .arg(shortPiece(value));
                 return false;
             }
         } else if (key == "count") {
@@ -153,17 +173,39 @@ bool NodeFault::parse(const QString& spec, NodeFault* fault, QString* error)
                 return false;
             f.count = value.toInt(&ok);
             if (!ok || f.count < 1) {
-                *error = QString("count \"%1\" is not a positive number").arg(value);
+                *error = QString("count \"%1\" is not a positive number").arg(shortPiece(value));
                 return false;
             }
+        } else if (key == "send") {
+            CanBus::eCanMessageType type;
+            if (!setKind(Send) || !needValue())
+                return false;
+            if (!CanBus::canMessageTypeFromName(value, &type)
+                || !(value.startsWith("TP_") || value.startsWith("AMP_"))) {
+                *error = QString("send \"%1\" is not a TP_ or AMP_ message").arg(shortPiece(value));
+                return false;
+            }
+            f.messageType = int(type);
+        } else if (key == "every") {
+            Span span;
+            if (!needValue())
+                return false;
+            if (!parseSpan(value, &span) || span.frames || span.value < 1000) {
+                *error
+                    = QString("every \"%1\" is not a time from 1ms to 600s").arg(shortPiece(value));
+                return false;
+            }
+            f.periodUs = span.value;
+        } else if (key == "ack") {
+            f.ackRequest = true;
         } else {
-            *error = QString("unknown fault item \"%1\"").arg(key);
+            *error = QString("unknown fault item \"%1\"").arg(shortPiece(key));
             return false;
         }
     }
     if (!haveKind) {
-        *error = QString("fault \"%1\" names no kind (drop, delay, errorack, silent, vanish)")
-                     .arg(f.spec);
+        *error = QString("fault \"%1\" names no kind (drop, delay, errorack, silent, vanish, send)")
+                     .arg(shortPiece(f.spec));
         return false;
     }
     *fault = f;

@@ -15,7 +15,8 @@ public:
         Delay, // the node answers later than its processing delay
         ErrorAck, // the node rejects frames with A_ERROR_ACK
         Silent, // the node never answers
-        Vanish // the node drops off the bus and comes back without node id
+        Vanish, // the node drops off the bus and comes back without node id
+        Send // the node sends a message on its own, again and again
     };
 
     // A length of time or a number of frames heard on the bus.
@@ -28,6 +29,12 @@ public:
     // "250ms", "3s", "800us" give microseconds; "12frames" counts frames.
     static bool parseSpan(const QString& text, Span* span);
     static QString kindName(Kind kind);
+    // At most a short piece of text, for error messages that quote what they reject.
+    static QString shortPiece(const QString& text);
+
+    // Longest time a delay, a vanish span or a send period may have.
+    static constexpr qint64 maximumTimeUs = 600LL * 1000000;
+    static constexpr qint64 maximumFrames = 1000000000LL;
 
     QString spec; // as written, for log lines
     int bus = 0; // 0 = can0, 1 = can1
@@ -41,7 +48,10 @@ public:
     Span vanishFor; // Vanish: how long the node stays away
     Span vanishAfter; // Vanish: when it goes (since start or in frames heard)
 
-    int messageType = -1; // only frames of this 12-bit type; -1: all
+    qint64 periodUs = 1000000; // Send: time between two frames
+    bool ackRequest = false; // Send: frames ask for SCM_MSG_ACK
+
+    int messageType = -1; // only frames of this 12-bit type; -1: all (Send: the type sent)
     int count = -1; // only the first COUNT matching frames; -1: no limit
 };
 

@@ -3,6 +3,8 @@
 #include "canbus/canmessaget.h"
 #include "kubus/kulog.h"
 #include "sim/identifybehaviour.h"
+#include "sim/messagebehaviour.h"
+#include "sim/servicedatabehaviour.h"
 
 namespace Sim {
 
@@ -31,8 +33,13 @@ bool matches(const SimNode::ActiveFault& active, const CanMessage& frame)
 
 const QVector<const NodeBehaviour*>& NodeResponder::behaviours()
 {
+    // In order: the first behaviour that accepts a frame handles it. Firmware access, node
+    // control and the position finder go before the message behaviour, which would otherwise
+    // take an SCM_COMMAND meant for them.
     static const IdentifyBehaviour identify;
-    static const QVector<const NodeBehaviour*> all { &identify };
+    static const ServiceDataBehaviour serviceData;
+    static const MessageBehaviour messages;
+    static const QVector<const NodeBehaviour*> all { &identify, &serviceData, &messages };
     return all;
 }
 
@@ -83,6 +90,7 @@ QVector<NodeAnswer> NodeResponder::receive(SimNode& node, const CanMessage& fram
 {
     QVector<NodeAnswer> answers;
     ++node.framesHeard;
+    node.heardAtUs = wallUs;
     updatePresence(node, wallUs);
     if (!node.present) {
         ++node.framesLost;
@@ -96,12 +104,15 @@ QVector<NodeAnswer> NodeResponder::receive(SimNode& node, const CanMessage& fram
             break;
         }
     }
-    if (!behaviour)
+    // A frame that no behaviour takes is still the node's when it is addressed to it: the node
+    // rejects it, and faults bend that answer like any other.
+    if (!behaviour && !NodeBehaviour::addressedTo(node, frame))
         return answers;
 
     qint64 extraDelayUs = 0;
     for (SimNode::ActiveFault& active : node.faults) {
-        if (active.fault.kind == NodeFault::Vanish || !matches(active, frame))
+        if (active.fault.kind == NodeFault::Vanish || active.fault.kind == NodeFault::Send
+            || !matches(active, frame))
             continue;
         switch (active.fault.kind) {
         case NodeFault::Drop: {
@@ -127,11 +138,19 @@ QVector<NodeAnswer> NodeResponder::receive(SimNode& node, const CanMessage& fram
             extraDelayUs += active.fault.delayUs;
             break;
         case NodeFault::Vanish:
+        case NodeFault::Send:
             break;
         }
     }
 
-    behaviour->handle(node, frame, answers);
+    if (behaviour) {
+        behaviour->handle(node, frame, answers);
+    } else if (frame.nodeId() != CanIdentifier::BroadcastNodeId) {
+        // A broadcast the board does not know is ignored: every board answering it at once
+        // would only flood the bus.
+        ++node.framesRejected;
+        answers.append({ errorAck(node, frame, NodeBehaviour::ErrorUnknownType), 0 });
+    }
     for (NodeAnswer& answer : answers)
         answer.extraDelayUs += extraDelayUs;
     if (!answers.isEmpty())

@@ -1,5 +1,8 @@
 #include "sim/rackdescription.h"
 
+#include "canbus/canmessagetype.h"
+#include "sim/labellayout.h"
+
 #include <QFile>
 #include <QHash>
 #include <QRegularExpression>
@@ -13,13 +16,39 @@ struct LineError {
     QString message;
 };
 
+QString piece(const QString& text)
+{
+    return NodeFault::shortPiece(text);
+}
+
+// What a board can carry: node ids 0-254 leave 254 boards a bus beside the controller, flash
+// sizes are those of the AT90 parts and FPGA configuration memories in use.
+constexpr int maximumNodesPerBus = 254;
+constexpr quint64 minimumAt90Size = 4 * 1024;
+constexpr quint64 maximumAt90Size = 256 * 1024;
+constexpr quint64 minimumFpgaSize = 64 * 1024;
+constexpr quint64 maximumFpgaSize = 4 * 1024 * 1024;
+constexpr int flashBlockSize = 256;
+
+int flashSize(const char* key, const QString& value, quint64 minimum, quint64 maximum)
+{
+    bool ok = false;
+    const quint64 n = value.toULongLong(&ok, 10);
+    if (!ok || n < minimum || n > maximum || n % flashBlockSize != 0)
+        throw LineError { QString("%1 \"%2\" is not a multiple of 256 from %3 to %4")
+                              .arg(key, piece(value))
+                              .arg(minimum)
+                              .arg(maximum) };
+    return int(n);
+}
+
 quint64 number(const QString& key, const QString& value, quint64 maximum)
 {
     bool ok = false;
     const quint64 n = value.toULongLong(&ok, 10);
     if (!ok || n > maximum)
         throw LineError {
-            QString("%1 \"%2\" is not a number from 0 to %3").arg(key, value).arg(maximum)
+            QString("%1 \"%2\" is not a number from 0 to %3").arg(key, piece(value)).arg(maximum)
         };
     return n;
 }
@@ -31,10 +60,10 @@ QHash<QString, QString> keyValues(const QStringList& words)
     for (const QString& word : words) {
         const int eq = word.indexOf(QLatin1Char('='));
         if (eq <= 0)
-            throw LineError { QString("\"%1\" is not key=value").arg(word) };
+            throw LineError { QString("\"%1\" is not key=value").arg(piece(word)) };
         const QString key = word.left(eq);
         if (result.contains(key))
-            throw LineError { QString("key \"%1\" given twice").arg(key) };
+            throw LineError { QString("key \"%1\" given twice").arg(piece(key)) };
         result.insert(key, word.mid(eq + 1));
     }
     return result;
@@ -64,10 +93,10 @@ SimNode parseNode(SimNode::Kind kind, int bus, const QStringList& words)
         node.initialNodeId = int(number("nodeid", values.take("nodeid"), 255));
     node.nodeId = node.initialNodeId;
     const int at90Size = values.contains("at90size")
-        ? int(number("at90size", values.take("at90size"), 16 * 1024 * 1024))
+        ? flashSize("at90size", values.take("at90size"), minimumAt90Size, maximumAt90Size)
         : SimNode::defaultAt90FlashSize;
     const int fpgaSize = values.contains("fpgasize")
-        ? int(number("fpgasize", values.take("fpgasize"), 64 * 1024 * 1024))
+        ? flashSize("fpgasize", values.take("fpgasize"), minimumFpgaSize, maximumFpgaSize)
         : SimNode::defaultFpgaFlashSize;
     node.at90Flash = QByteArray(at90Size, char(0xFF));
     node.fpgaFlash = QByteArray(fpgaSize, char(0xFF));
@@ -75,16 +104,26 @@ SimNode parseNode(SimNode::Kind kind, int bus, const QStringList& words)
         NodeFault::Span span;
         const QString text = values.take("delay");
         if (!NodeFault::parseSpan(text, &span) || span.frames)
-            throw LineError { QString("delay \"%1\" is not a time such as 100us").arg(text) };
+            throw LineError {
+                QString("delay \"%1\" is not a time from 0 to 600s such as 100us").arg(piece(text))
+            };
         node.processingDelayUs = span.value;
     }
-    node.writeIdentityLabel();
+    LabelLayout::fill(node);
     node.setAt90Version(values.take("at90"));
     node.setFpgaVersion(values.take("fpga"));
 
     if (kind == SimNode::MainBoard) {
-        node.rack = int(number("rack", values.take("rack"), 255));
-        node.unit = int(number("unit", values.take("unit"), 255));
+        // Rack and unit count from 1; the location message carries each in four bits.
+        for (auto [key, field] : { std::pair { "rack", &node.rack }, { "unit", &node.unit } }) {
+            const QString text = values.take(key);
+            bool ok = true;
+            *field = text.isEmpty() ? 1 : text.toInt(&ok);
+            if (!ok || *field < 1 || *field > 16)
+                throw LineError {
+                    QString("%1 \"%2\" is not a number from 1 to 16").arg(key, piece(text))
+                };
+        }
         node.equippedSlots = QVector<bool>(4, false);
         const QString slotList = values.take("slots");
         if (!slotList.isEmpty() && slotList != "none") {
@@ -92,7 +131,9 @@ SimNode parseNode(SimNode::Kind kind, int bus, const QStringList& words)
                 bool ok = false;
                 const int slot = s.toInt(&ok);
                 if (!ok || slot < 1 || slot > 4)
-                    throw LineError { QString("slot \"%1\" is not a number from 1 to 4").arg(s) };
+                    throw LineError {
+                        QString("slot \"%1\" is not a number from 1 to 4").arg(piece(s))
+                    };
                 node.equippedSlots[slot - 1] = true;
             }
         }
@@ -101,13 +142,14 @@ SimNode parseNode(SimNode::Kind kind, int bus, const QStringList& words)
         bool ok = false;
         node.slot = slot.toInt(&ok);
         if (!slot.isEmpty() && (!ok || node.slot < 1 || node.slot > 4))
-            throw LineError { QString("slot \"%1\" is not a number from 1 to 4").arg(slot) };
+            throw LineError { QString("slot \"%1\" is not a number from 1 to 4").arg(piece(slot)) };
     }
+    node.initMessages();
     if (!values.isEmpty()) {
         QStringList unknown = values.keys();
         unknown.sort();
         throw LineError { QString("unknown key \"%1\" for %2 %3")
-                              .arg(unknown.first(), kind == SimNode::MainBoard ? "a" : "an",
+                              .arg(piece(unknown.first()), kind == SimNode::MainBoard ? "a" : "an",
                                   node.kindName()) };
     }
     return node;
@@ -128,10 +170,69 @@ void parseLabel(SimNode& node, const QString& rest)
     } else {
         static const QRegularExpression hex("^([0-9A-Fa-f]{2})+$");
         if (!hex.match(m.captured(4)).hasMatch())
-            throw LineError { QString("label bytes \"%1\" are not hex pairs").arg(m.captured(4)) };
+            throw LineError {
+                QString("label bytes \"%1\" are not hex pairs").arg(piece(m.captured(4)))
+            };
         bytes = QByteArray::fromHex(m.captured(4).toLatin1());
     }
     node.writeLabel(selector, address, bytes);
+}
+
+// "field SELECTOR NAME VALUE" or "field SELECTOR NAME "text"".
+void parseField(SimNode& node, const QString& rest)
+{
+    static const QRegularExpression form("^(\\S+)\\s+(\\S+)\\s+(?:\"([^\"]*)\"|(\\S+))$");
+    const QRegularExpressionMatch m = form.match(rest);
+    if (!m.hasMatch())
+        throw LineError { "field needs a selector, a field name and a value" };
+    const int selector = int(number("selector", m.captured(1), 255));
+    if (!LabelLayout::selectors(node.kind == SimNode::MainBoard).contains(selector))
+        throw LineError { QString("%1 has no label %2").arg(node.kindName()).arg(selector) };
+    const LabelLayout::Field* field = LabelLayout::field(selector, m.captured(2));
+    if (!field)
+        throw LineError {
+            QString("label %1 has no field \"%2\"").arg(selector).arg(piece(m.captured(2)))
+        };
+    QByteArray bytes;
+    QString error;
+    const QString value = m.capturedStart(3) >= 0 ? m.captured(3) : m.captured(4);
+    if (!LabelLayout::encode(*field, value, &bytes, &error))
+        throw LineError { error };
+    node.writeLabel(selector, field->address, bytes);
+}
+
+// "message NAME ITEM..." with ITEM hex pairs or bcd:NUMBER (one 16-bit measured value).
+void parseMessage(SimNode& node, const QStringList& words)
+{
+    CanBus::eCanMessageType type;
+    if (words.size() < 2 || !CanBus::canMessageTypeFromName(words.at(0), &type)
+        || !node.sendsMessage(type))
+        throw LineError {
+            QString("this %1 sends no message \"%2\"").arg(node.kindName(), piece(words.value(0)))
+        };
+    static const QRegularExpression hex("^([0-9A-Fa-f]{2})+$");
+    QByteArray bytes;
+    for (const QString& item : words.mid(1)) {
+        bool ok = false;
+        if (item.startsWith("bcd:")) {
+            const double v = item.mid(4).toDouble(&ok);
+            QByteArray word(2, '\0');
+            const quint16 bcd = LabelLayout::bcdWord(v);
+            word[0] = char(bcd & 0xFF);
+            word[1] = char(bcd >> 8);
+            bytes += word;
+        } else if (hex.match(item).hasMatch()) {
+            ok = true;
+            bytes += QByteArray::fromHex(item.toLatin1());
+        }
+        if (!ok)
+            throw LineError {
+                QString("\"%1\" is neither hex pairs nor bcd:NUMBER").arg(piece(item))
+            };
+    }
+    if (bytes.size() > 8)
+        throw LineError { QString("message %1 holds at most 8 bytes").arg(words.at(0)) };
+    node.messages[type] = bytes;
 }
 
 } // namespace
@@ -167,6 +268,14 @@ RackDescription RackDescription::parse(const QString& text)
             } else if (keyword == "mainboard" || keyword == "amplifier") {
                 if (bus < 0)
                     throw LineError { QString("%1 before any bus line").arg(keyword) };
+                int onBus = 0;
+                for (const SimNode& other : rack.nodes)
+                    onBus += other.bus == bus ? 1 : 0;
+                if (onBus >= maximumNodesPerBus)
+                    throw LineError { QString(
+                        "can%1 already has %2 boards, the most a bus can hold")
+                                          .arg(bus)
+                                          .arg(maximumNodesPerBus) };
                 const SimNode node = parseNode(
                     keyword == "mainboard" ? SimNode::MainBoard : SimNode::PowerAmplifier, bus,
                     words.mid(1));
@@ -182,6 +291,13 @@ RackDescription RackDescription::parse(const QString& text)
                 if (rack.nodes.isEmpty())
                     throw LineError { "label before any node" };
                 parseLabel(rack.nodes.last(), line.mid(keyword.size()).trimmed());
+            } else if (keyword == "field" || keyword == "message") {
+                if (rack.nodes.isEmpty())
+                    throw LineError { QString("%1 before any node").arg(keyword) };
+                if (keyword == "field")
+                    parseField(rack.nodes.last(), line.mid(keyword.size()).trimmed());
+                else
+                    parseMessage(rack.nodes.last(), words.mid(1));
             } else if (keyword == "fault") {
                 NodeFault fault;
                 QString error;
@@ -191,7 +307,7 @@ RackDescription RackDescription::parse(const QString& text)
                 rack.faults.append(fault);
                 rack.faultLines.append(i + 1);
             } else {
-                throw LineError { QString("unknown keyword \"%1\"").arg(keyword) };
+                throw LineError { QString("unknown keyword \"%1\"").arg(piece(keyword)) };
             }
         } catch (const LineError& e) {
             rack.m_errorLine = i + 1;
@@ -215,6 +331,12 @@ bool RackDescription::applyFault(QVector<SimNode>& nodes, const NodeFault& fault
     bool applied = false;
     for (SimNode& node : nodes) {
         if (node.bus == fault.bus && (fault.serial < 0 || node.serial == fault.serial)) {
+            if (fault.kind == NodeFault::Send && !node.sendsMessage(unsigned(fault.messageType))) {
+                *error = QString("%1 does not send %2")
+                             .arg(node.name(),
+                                 CanBus::canMessageTypeName(unsigned(fault.messageType)));
+                return false;
+            }
             node.addFault(fault);
             applied = true;
         }

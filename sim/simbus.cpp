@@ -3,6 +3,7 @@
 #include "kubus/kulog.h"
 #include "sim/controllerconnection.h"
 #include "sim/framebits.h"
+#include "sim/messagebehaviour.h"
 #include "sim/noderesponder.h"
 #include "sim/tracewriter.h"
 
@@ -10,14 +11,25 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace Sim {
+
+namespace {
+// Real time: the wait before a frame's end is slept on a timer up to this close to it, then
+// polled through the event loop, so delivery is tens of microseconds late, not a millisecond.
+constexpr qint64 pollWindowUs = 1500;
+constexpr int acceptRetryMs = 200;
+// Lateness samples kept for the statistic (about two minutes of a full bus).
+constexpr size_t maximumLatenessSamples = 1000000;
+} // namespace
 
 SimBus::SimBus(int bus, const QVector<SimNode>& nodes, const QElapsedTimer& clock, bool realtime,
     TraceWriter* trace, QObject* parent)
@@ -34,6 +46,26 @@ SimBus::SimBus(int bus, const QVector<SimNode>& nodes, const QElapsedTimer& cloc
     m_wakeTimer.setSingleShot(true);
     m_wakeTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_wakeTimer, &QTimer::timeout, this, &SimBus::run);
+    if (m_realtime) {
+        // The kernel's default timer slack (50 us) would make every wake-up that much late.
+        ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    }
+    m_acceptRetryTimer.setSingleShot(true);
+    connect(&m_acceptRetryTimer, &QTimer::timeout, this, [this]() {
+        if (m_acceptNotifier)
+            m_acceptNotifier->setEnabled(true);
+        onNewConnection();
+    });
+
+    m_spontaneousTimer.setSingleShot(true);
+    m_spontaneousTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_spontaneousTimer, &QTimer::timeout, this, &SimBus::sendSpontaneous);
+    const qint64 now = nowUs();
+    for (SimNode& node : m_nodes) {
+        for (SimNode::SpontaneousSource& source : node.spontaneous)
+            source.nextUs = now + source.periodUs;
+    }
+    scheduleSpontaneous();
 }
 
 SimBus::~SimBus()
@@ -83,10 +115,18 @@ void SimBus::onNewConnection()
     for (;;) {
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                Kubus::kuPrint(QString("%1: accept failed: %2").arg(name(), std::strerror(errno)),
-                    Q_FUNC_INFO);
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                acceptFailed(errno);
             return;
+        }
+        if (m_acceptFailures > 0) {
+            Kubus::kuPrint(QString("%1: accepting again after %2 failed attempts")
+                               .arg(name())
+                               .arg(m_acceptFailures),
+                Q_FUNC_INFO);
+            m_acceptFailures = 0;
         }
         auto* connection = new ControllerConnection(fd, m_bus, ++m_connectionCount);
         connect(connection, &ControllerConnection::frameWritten, this, &SimBus::onFrameWritten);
@@ -96,13 +136,35 @@ void SimBus::onNewConnection()
     }
 }
 
+void SimBus::acceptFailed(int error)
+{
+    // Out of descriptors the pending connection stays and the socket stays readable: without a
+    // pause the loop would spin and log the same line without end.
+    if (m_acceptFailures == 0)
+        Kubus::kuPrint(QString("%1: accept failed: %2; retrying every %3 ms, logged once")
+                           .arg(name(), std::strerror(error))
+                           .arg(acceptRetryMs),
+            Q_FUNC_INFO);
+    ++m_acceptFailures;
+    m_acceptNotifier->setEnabled(false);
+    m_acceptRetryTimer.start(acceptRetryMs);
+}
+
+void SimBus::forEachPending(const std::function<void(PendingFrame&)>& f)
+{
+    for (PendingFrame& pending : m_waiting)
+        f(pending);
+    for (PendingFrame& pending : m_ready)
+        f(pending);
+}
+
 void SimBus::onConnectionClosed(ControllerConnection* connection)
 {
     m_connections.removeAll(connection);
-    for (PendingFrame& pending : m_pending) {
+    forEachPending([connection](PendingFrame& pending) {
         if (pending.sender == connection)
             pending.sender = nullptr;
-    }
+    });
     if (m_inFlight.sender == connection)
         m_inFlight.sender = nullptr;
     connection->deleteLater();
@@ -123,14 +185,34 @@ void SimBus::submit(
     pending.senderNode = senderNode;
     pending.readyUs = readyUs;
     pending.sequence = m_sequence++;
-    m_pending.append(pending);
+    if (sender)
+        sender->frameQueued();
+    m_waiting.push_back(pending);
+    std::push_heap(m_waiting.begin(), m_waiting.end(), &SimBus::laterReady);
     run();
+}
+
+bool SimBus::laterReady(const PendingFrame& a, const PendingFrame& b)
+{
+    return a.readyUs != b.readyUs ? a.readyUs > b.readyUs : a.sequence > b.sequence;
+}
+
+bool SimBus::losesArbitration(const PendingFrame& a, const PendingFrame& b)
+{
+    const unsigned idA = a.frame.rawIdentifier();
+    const unsigned idB = b.frame.rawIdentifier();
+    return idA != idB ? idA > idB : a.sequence > b.sequence;
 }
 
 void SimBus::wakeAt(qint64 us)
 {
-    const qint64 waitUs = qMax<qint64>(0, us - nowUs());
-    m_wakeTimer.start(int((waitUs + 999) / 1000));
+    const qint64 waitUs = us - nowUs();
+    // Timers have millisecond steps: sleep to at least a millisecond before the end, then
+    // poll (a zero timer runs once per event-loop pass, so sockets are served meanwhile).
+    if (waitUs > pollWindowUs)
+        m_wakeTimer.start(int((waitUs - 1000) / 1000));
+    else
+        m_wakeTimer.start(0);
 }
 
 void SimBus::run()
@@ -147,36 +229,34 @@ void SimBus::run()
                 break;
             }
             m_haveInFlight = false;
+            if (m_realtime && m_latenessUs.size() < maximumLatenessSamples)
+                m_latenessUs.push_back(qint32(qMin<qint64>(nowUs() - m_inFlightEndUs, 1 << 30)));
             deliver(m_inFlight, m_inFlightEndUs);
             continue;
         }
-        if (m_pending.isEmpty())
+        if (m_ready.empty() && m_waiting.empty())
             break;
 
-        qint64 earliest = m_pending.first().readyUs;
-        for (const PendingFrame& p : m_pending)
-            earliest = qMin(earliest, p.readyUs);
-        const qint64 start = qMax(m_busFreeUs, earliest);
+        // Every ready frame became ready by an earlier start, so at the latest when the bus
+        // frees up; without one the bus waits for the earliest frame.
+        const qint64 start
+            = m_ready.empty() ? qMax(m_busFreeUs, m_waiting.front().readyUs) : m_busFreeUs;
         if (m_realtime && start > nowUs()) {
             wakeAt(start);
             break;
         }
-        // Arbitration: of the frames ready when the bus frees up, the lowest identifier wins.
-        int winner = -1;
-        for (int i = 0; i < m_pending.size(); ++i) {
-            const PendingFrame& p = m_pending.at(i);
-            if (p.readyUs > start)
-                continue;
-            if (winner < 0) {
-                winner = i;
-                continue;
-            }
-            const PendingFrame& w = m_pending.at(winner);
-            if (p.frame.rawIdentifier() < w.frame.rawIdentifier()
-                || (p.frame.rawIdentifier() == w.frame.rawIdentifier() && p.sequence < w.sequence))
-                winner = i;
+        while (!m_waiting.empty() && m_waiting.front().readyUs <= start) {
+            std::pop_heap(m_waiting.begin(), m_waiting.end(), &SimBus::laterReady);
+            m_ready.push_back(std::move(m_waiting.back()));
+            m_waiting.pop_back();
+            std::push_heap(m_ready.begin(), m_ready.end(), &SimBus::losesArbitration);
         }
-        m_inFlight = m_pending.takeAt(winner);
+        // Arbitration: of the frames ready when the bus frees up, the lowest identifier wins.
+        std::pop_heap(m_ready.begin(), m_ready.end(), &SimBus::losesArbitration);
+        m_inFlight = std::move(m_ready.back());
+        m_ready.pop_back();
+        if (m_inFlight.sender)
+            m_inFlight.sender->frameSent();
         m_inFlightEndUs = start
             + FrameBits::frameDurationUs(
                 m_inFlight.frame.rawIdentifier(), m_inFlight.frame.bytes());
@@ -224,9 +304,72 @@ void SimBus::deliver(const PendingFrame& pending, qint64 endUs)
     }
 }
 
+void SimBus::scheduleSpontaneous()
+{
+    qint64 next = -1;
+    for (const SimNode& node : m_nodes) {
+        for (const SimNode::SpontaneousSource& source : node.spontaneous) {
+            if (source.count >= 0 && source.sent >= source.count)
+                continue;
+            next = next < 0 ? source.nextUs : qMin(next, source.nextUs);
+        }
+    }
+    if (next >= 0)
+        m_spontaneousTimer.start(int(qMax<qint64>(0, next - nowUs() + 999) / 1000));
+}
+
+void SimBus::sendSpontaneous()
+{
+    const qint64 now = nowUs();
+    for (int i = 0; i < m_nodes.size(); ++i) {
+        SimNode& node = m_nodes[i];
+        NodeResponder::updatePresence(node, now);
+        for (SimNode::SpontaneousSource& source : node.spontaneous) {
+            if (source.nextUs > now || (source.count >= 0 && source.sent >= source.count))
+                continue;
+            source.nextUs = qMax(source.nextUs + source.periodUs, now + 1);
+            // A board without node id has nobody to report to, and one that is away sends
+            // nothing; the period runs on all the same.
+            if (!node.present || node.nodeId == SimNode::noNodeId)
+                continue;
+            ++source.sent;
+            if (source.ackRequest)
+                ++node.unacknowledged;
+            submit(MessageBehaviour::messageFrame(node, source.type, source.ackRequest), nullptr, i,
+                now);
+        }
+    }
+    scheduleSpontaneous();
+}
+
+SimBus::Lateness SimBus::lateness() const
+{
+    Lateness result;
+    if (m_latenessUs.empty())
+        return result;
+    std::vector<qint32> sorted = m_latenessUs;
+    std::sort(sorted.begin(), sorted.end());
+    result.frames = qint64(sorted.size());
+    result.medianUs = sorted.at(sorted.size() / 2);
+    result.p99Us = sorted.at(std::min(sorted.size() - 1, sorted.size() * 99 / 100));
+    result.maximumUs = sorted.back();
+    return result;
+}
+
 void SimBus::logSummary()
 {
     Kubus::kuPrint(QString("%1: %2 frames on the bus").arg(name()).arg(m_framesOnBus), Q_FUNC_INFO);
+    if (m_realtime) {
+        const Lateness late = lateness();
+        Kubus::kuPrint(QString("%1: delivery after the modelled end: median %2 us, 99th "
+                               "percentile %3 us, maximum %4 us over %5 frames")
+                           .arg(name())
+                           .arg(late.medianUs)
+                           .arg(late.p99Us)
+                           .arg(late.maximumUs)
+                           .arg(late.frames),
+            Q_FUNC_INFO);
+    }
     for (ControllerConnection* connection : m_connections)
         connection->logSummary();
     for (const SimNode& node : m_nodes) {

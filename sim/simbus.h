@@ -9,6 +9,9 @@
 #include <QTimer>
 #include <QVector>
 
+#include <functional>
+#include <vector>
+
 class QSocketNotifier;
 
 namespace Sim {
@@ -17,12 +20,15 @@ class ControllerConnection;
 class TraceWriter;
 
 // One CAN bus at 125 kbit/s: the listening device socket, the controllers connected to it and
-// the nodes on it. Frames wait in one queue; whenever the bus is free the lowest identifier
-// among the frames that are ready wins arbitration and occupies the bus for its exact bit
-// length. A frame is delivered at its modelled end: to every controller but its sender, and,
-// when a controller sent it, to every node, whose answers queue up after their processing
-// delay. In real time the end is also awaited on the wall clock; otherwise frames go out at
-// once and only the trace carries the modelled times.
+// the nodes on it. Frames wait in two heaps: those not yet ready (by ready time) and those
+// ready (by identifier); whenever the bus is free the lowest identifier among the ready frames
+// wins arbitration and occupies the bus for its exact bit length. Each controller has at most
+// ControllerConnection::maximumFramesWaiting frames waiting; beyond that its socket is not read
+// until one has gone out, so its writes block as on a driver whose send buffer is full. A frame is
+// delivered at its modelled end: to every controller but its sender, and, when a controller sent
+// it, to every node, whose answers queue up after their processing delay. In real time the end is
+// also awaited on the wall clock; otherwise frames go out at once and only the trace carries the
+// modelled times.
 class SimBus : public QObject {
     Q_OBJECT
 
@@ -39,6 +45,14 @@ public:
     QVector<SimNode>& nodes() { return m_nodes; }
     const QVector<SimNode>& nodes() const { return m_nodes; }
     qint64 framesOnBus() const { return m_framesOnBus; }
+    // Real time only: how late frames were delivered against their modelled end.
+    struct Lateness {
+        qint64 frames = 0;
+        qint64 medianUs = 0;
+        qint64 p99Us = 0;
+        qint64 maximumUs = 0;
+    };
+    Lateness lateness() const;
     void logSummary();
 
 private:
@@ -52,6 +66,9 @@ private:
     };
 
     void onNewConnection();
+    void acceptFailed(int error);
+    void sendSpontaneous();
+    void scheduleSpontaneous();
     void onFrameWritten(ControllerConnection* connection, const CanBus::CanMessage& frame);
     void onConnectionClosed(ControllerConnection* connection);
     void submit(const CanBus::CanMessage& frame, ControllerConnection* sender, int senderNode,
@@ -72,7 +89,12 @@ private:
     QVector<ControllerConnection*> m_connections;
     int m_connectionCount = 0;
 
-    QVector<PendingFrame> m_pending;
+    static bool laterReady(const PendingFrame& a, const PendingFrame& b);
+    static bool losesArbitration(const PendingFrame& a, const PendingFrame& b);
+    void forEachPending(const std::function<void(PendingFrame&)>& f);
+
+    std::vector<PendingFrame> m_waiting; // min-heap by ready time
+    std::vector<PendingFrame> m_ready; // min-heap by identifier, then sequence
     quint64 m_sequence = 0;
     qint64 m_busFreeUs = 0;
     bool m_running = false;
@@ -82,6 +104,10 @@ private:
     qint64 m_inFlightEndUs = 0;
     QTimer m_wakeTimer;
     qint64 m_framesOnBus = 0;
+    std::vector<qint32> m_latenessUs; // real time: delivery minus modelled end, per frame
+    QTimer m_spontaneousTimer;
+    QTimer m_acceptRetryTimer;
+    int m_acceptFailures = 0;
 };
 
 } // namespace Sim

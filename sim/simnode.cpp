@@ -1,5 +1,7 @@
 #include "sim/simnode.h"
 
+#include "canbus/canmessagetype.h"
+
 #include <QtEndian>
 
 namespace Sim {
@@ -69,8 +71,48 @@ void SimNode::writeIdentityLabel()
     writeLabel(boardLabelSelector(), 20, serialBytes);
 }
 
+bool SimNode::sendsMessage(unsigned type) const
+{
+    const CanBus::CanMessageTypeInfo* info = CanBus::canMessageTypeInfo(type);
+    if (!info || !info->spontaneous || type == CanBus::SCM_IDENTIFY)
+        return false;
+    return QLatin1String(info->name).startsWith(QLatin1String(kind == MainBoard ? "TP_" : "AMP_"));
+}
+
+void SimNode::initMessages()
+{
+    messages.clear();
+    for (const CanBus::CanMessageTypeInfo& info : CanBus::canMessageTypes()) {
+        if (sendsMessage(info.type))
+            messages.insert(info.type, QByteArray(qMax(0, info.length), '\0'));
+    }
+    if (kind == MainBoard) {
+        // Equipment and location: amplifier slots 1-3 in byte 1 bits 5-7, slot 4 in byte 2
+        // bit 0; rack and unit, counted from 1, in the two halves of byte 4.
+        QByteArray& p = messages[CanBus::TP_COMPONENTS_AND_POSITION];
+        for (int i = 0; i < equippedSlots.size(); ++i) {
+            if (!equippedSlots.at(i))
+                continue;
+            if (i < 3)
+                p[1] = char(quint8(p.at(1)) | (1u << (i + 5)));
+            else
+                p[2] = char(quint8(p.at(2)) | 1u);
+        }
+        p[4] = char(((qMax(rack, 1) - 1) << 4) | (qMax(unit, 1) - 1));
+    }
+}
+
 void SimNode::addFault(const NodeFault& fault)
 {
+    if (fault.kind == NodeFault::Send) {
+        SpontaneousSource source;
+        source.type = unsigned(fault.messageType);
+        source.periodUs = fault.periodUs;
+        source.ackRequest = fault.ackRequest;
+        source.count = fault.count;
+        spontaneous.append(source);
+        return;
+    }
     ActiveFault active;
     active.fault = fault;
     // Different nodes under one bus fault lose different frames, each repeatably.

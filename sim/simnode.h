@@ -17,6 +17,16 @@ class SimNode {
 public:
     enum Kind { MainBoard, PowerAmplifier };
 
+    // A message the node sends on its own every period (a "send" fault), and what came of it.
+    struct SpontaneousSource {
+        unsigned type = 0;
+        qint64 periodUs = 0;
+        bool ackRequest = false;
+        int count = -1; // frames to send; -1: no limit
+        qint64 nextUs = 0; // wall clock of the next frame
+        qint64 sent = 0;
+    };
+
     // A fault of the rack or command line with what it has used up so far.
     struct ActiveFault {
         NodeFault fault;
@@ -57,6 +67,13 @@ public:
 
     void addFault(const NodeFault& fault);
 
+    // The test-point (mainboard) or status (amplifier) messages the board sends: TP_* or AMP_*.
+    bool sendsMessage(unsigned type) const;
+    // Every message of the board at its default length, position and equipment filled in.
+    void initMessages();
+    // The frame of message type with the node's current values.
+    QByteArray message(unsigned type) const { return messages.value(type); }
+
     // What the rack describes.
     Kind kind = MainBoard;
     int bus = 0;
@@ -74,6 +91,9 @@ public:
     int slot = 0; // amplifiers
     qint64 processingDelayUs = defaultProcessingDelayUs;
     QVector<ActiveFault> faults;
+    QVector<SpontaneousSource> spontaneous;
+    // Current payload of each message the board sends; polls send it, settings change it.
+    QMap<unsigned, QByteArray> messages;
 
     // What changes while the simulator runs.
     int nodeId = noNodeId;
@@ -81,6 +101,19 @@ public:
     qint64 framesHeard = 0;
     qint64 framesAnswered = 0;
     qint64 framesLost = 0; // by a drop, silent or vanish fault
+    qint64 framesRejected = 0; // answered with A_ERROR_ACK by the node itself
+    qint64 heardAtUs = 0; // wall clock of the frame being handled (microseconds since start)
+    qint64 serviceDataReads = 0;
+    qint64 serviceDataWrites = 0;
+    QString lastServiceDataWrite; // "SELECTOR/BYTEADDRESS/HEX"
+    qint64 pollsAnswered = 0;
+    qint64 settingsApplied = 0;
+    qint64 commandsReceived = 0;
+    QString lastCommand; // "SUBUNIT/COMMAND"
+    qint64 messageAcksReceived = 0; // SCM_MSG_ACK of the controller for frames that asked for one
+    qint64 unacknowledged = 0; // frames sent with the acknowledge-request bit, not yet acknowledged
+    // Set while firmware access is open: settings and label writes do not fit then.
+    bool firmwareAccess = false;
 };
 
 } // namespace Sim

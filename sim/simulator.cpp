@@ -58,7 +58,7 @@ bool Simulator::start(const Options& options, QString* error)
         NodeFault fault;
         if (!NodeFault::parse(spec, &fault, error)
             || !RackDescription::applyFault(rack.nodes, fault, error)) {
-            *error = QString("--fault %1: %2").arg(spec, *error);
+            *error = QString("--fault %1: %2").arg(NodeFault::shortPiece(spec), *error);
             return false;
         }
     }

@@ -1,5 +1,6 @@
 #include "sim/statedump.h"
 
+#include "canbus/canmessagetype.h"
 #include "sim/noderesponder.h"
 #include "sim/simbus.h"
 
@@ -55,8 +56,13 @@ bool StateDump::write(
     QTextStream out(&text);
     out << "[simulator]\n";
     out << "time_us=" << wallUs << "\n";
-    for (SimBus* bus : buses)
+    for (SimBus* bus : buses) {
         out << bus->name() << "_frames=" << bus->framesOnBus() << "\n";
+        const SimBus::Lateness late = bus->lateness();
+        if (late.frames > 0)
+            out << bus->name() << "_lateness_us=\"" << late.medianUs << "," << late.p99Us << ","
+                << late.maximumUs << "\"\n";
+    }
 
     for (SimBus* bus : buses) {
         for (SimNode& node : bus->nodes()) {
@@ -86,6 +92,23 @@ bool StateDump::write(
             out << "frames_heard=" << node.framesHeard << "\n";
             out << "frames_answered=" << node.framesAnswered << "\n";
             out << "frames_lost=" << node.framesLost << "\n";
+            out << "frames_rejected=" << node.framesRejected << "\n";
+            out << "service_data_reads=" << node.serviceDataReads << "\n";
+            out << "service_data_writes=" << node.serviceDataWrites << "\n";
+            out << "last_service_data_write=" << node.lastServiceDataWrite << "\n";
+            out << "polls_answered=" << node.pollsAnswered << "\n";
+            out << "settings_applied=" << node.settingsApplied << "\n";
+            out << "commands_received=" << node.commandsReceived << "\n";
+            out << "last_command=" << node.lastCommand << "\n";
+            qint64 spontaneousSent = 0;
+            for (const SimNode::SpontaneousSource& source : node.spontaneous)
+                spontaneousSent += source.sent;
+            out << "spontaneous_sent=" << spontaneousSent << "\n";
+            out << "message_acks_received=" << node.messageAcksReceived << "\n";
+            out << "unacknowledged=" << node.unacknowledged << "\n";
+            for (auto it = node.messages.cbegin(); it != node.messages.cend(); ++it)
+                out << "message_" << CanBus::canMessageTypeName(it.key()) << "="
+                    << it.value().toHex().toUpper() << "\n";
             const struct {
                 const char* which;
                 const QByteArray& flash;

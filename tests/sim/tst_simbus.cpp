@@ -80,6 +80,9 @@ private slots:
     void faults_data();
     void faults();
     void vanishedNodeComesBackWithoutId();
+    void nodeProtocol_data();
+    void nodeProtocol();
+    void spontaneousFramesAndAcknowledges();
     void realtimeTakesTheBusTime();
     void deviceLayerTalksToTheSimulator();
     void startErrors_data();
@@ -199,10 +202,7 @@ void TestSimBus::malformedPackets_data()
     QTest::newRow("payload length 9")
         << RawCanClient::writeRecord(0x000800FF, QByteArray(8, '\0')).replace(0, 1, "\x09")
         << "write record with payload length 9";
-    QTest::newRow("configuration block cut short") << RawCanClient::ioctlPacket(
-        0x80046204u, QByteArray(20, '\0')) << "ioctl 80046204 with 20 argument bytes, expected 36";
-    QTest::newRow("unknown request") << RawCanClient::ioctlPacket(0x12345678u, QByteArray(4, '\0'))
-                                     << "packet of 8 bytes with unknown request code 12345678";
+    QTest::newRow("empty packet") << QByteArray() << "empty packet";
     QTest::newRow("oversized packet") << QByteArray(300, 'x') << "packet of 300 bytes";
 }
 
@@ -281,8 +281,6 @@ void TestSimBus::faults_data()
     QTest::addColumn<QStringList>("answers");
     QTest::addColumn<int>("minimumMs");
     const QStringList all { amplifier2001, amplifier2002, amplifier2003, amplifier2004 };
-    QTest::newRow("mainboard bus")
-        << QString() << 0 << identifyMainboards << QStringList { mainboard1001 } << 0;
     QTest::newRow("amplifier bus") << QString() << 1 << identifyAmplifiers << all << 0;
     QTest::newRow("broadcast class reaches the amplifiers too")
         << QString() << 1 << "00F800FF#30AB0167120000" << all << 0;
@@ -346,6 +344,94 @@ void TestSimBus::vanishedNodeComesBackWithoutId()
     QVERIFY(client.receiveNow().isEmpty());
 }
 
+void TestSimBus::nodeProtocol_data()
+{
+    // Exchanges with amplifier 2001 (node id 5) or mainboard 1001 (node id 1) of protocol.rack:
+    // "> FRAME" is sent, the lines after it are the answers expected in order.
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("bus");
+    QTest::addColumn<QStringList>("exchange");
+    QTest::newRow("label word: selector, word address, four bytes")
+        << QString() << 1 << QStringList { "> 10608005#010300", "10608005#01030078563453" };
+    QTest::newRow("production date and read code")
+        << QString() << 1 << QStringList { "> 10608005#010600", "10608005#010600213A0000" };
+    QTest::newRow("write confirmed, then read back")
+        << QString() << 1
+        << QStringList { "> 10688005#001F0031323334", "10688005#001F0031323334",
+               "> 10608005#001F00", "10608005#001F0031323334" };
+    QTest::newRow("a selector the board lacks")
+        << QString() << 1 << QStringList { "> 10608005#070000", "00658005#80600002" };
+    QTest::newRow("a word past the label")
+        << QString() << 1 << QStringList { "> 10608005#004000", "00658005#80600002" };
+    QTest::newRow("table word on the mainboard")
+        << QString() << 0
+        << QStringList { "> 10008001#91040000", "00058001#80000002", "> 10008001#910400",
+               "10008001#9104003F800000" };
+    QTest::newRow("poll: the message with its values")
+        << QString() << 1 << QStringList { "> 08618005#C00200", "0062C005#00D550620000" };
+    QTest::newRow("poll of location and equipment")
+        << QString() << 0 << QStringList { "> 08018001#200700", "00072001#0060000021" };
+    QTest::newRow("poll of a message of the other board kind")
+        << QString() << 1 << QStringList { "> 08618005#C00F00", "00658005#80610002" };
+    QTest::newRow("setting confirmed and shown by the next poll")
+        << QString() << 1
+        << QStringList { "> 046A8005#C00140", "00658005#806A0002", "> 046A8005#C001403412",
+               "046A8005#C001403412", "> 08618005#C00100", "0061C005#0000341200000000" };
+    QTest::newRow("command confirmed")
+        << QString() << 1 << QStringList { "> 046C8005#0001", "046C8005#0001" };
+    QTest::newRow("command to a sub-unit the board lacks")
+        << QString() << 1 << QStringList { "> 046C8005#0301", "00658005#806C0002" };
+    QTest::newRow("a type the board does not handle")
+        << QString() << 1 << QStringList { "> 00620005#", "00658005#00620001" };
+    QTest::newRow("an unknown broadcast is ignored")
+        << QString() << 1 << QStringList { "> 006200FF#" };
+    QTest::newRow("error fault on a type no behaviour takes")
+        << "can1/2001,errorack=37,type=900" << 1
+        << QStringList { "> 18690005#000000", "00658005#00690025" };
+}
+
+void TestSimBus::nodeProtocol()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, bus);
+    QFETCH(QStringList, exchange);
+    QStringList args { "--rack", QString(ZEF_TEST_DATA) + "/protocol.rack" };
+    if (!fault.isEmpty())
+        args << "--fault" << fault;
+    START_SIMULATOR(args);
+    RawCanClient client;
+    QVERIFY(client.connectTo(sim.socketPath(bus)));
+    int frames = 0;
+    for (int i = 0; i < exchange.size(); ++i) {
+        QVERIFY(client.sendFrame(exchange.at(i).mid(2)));
+        QStringList expected;
+        while (i + 1 < exchange.size() && !exchange.at(i + 1).startsWith("> "))
+            expected << exchange.at(++i);
+        frames += 1 + int(expected.size());
+        QCOMPARE(texts(client.receive(int(expected.size()))), expected);
+    }
+    // Nothing beyond: a frame that would follow is on the bus by the time the trace shows it.
+    QTRY_COMPARE_WITH_TIMEOUT(sim.traceLines().size(), frames, 3000);
+    QVERIFY(client.receiveNow().isEmpty());
+}
+
+void TestSimBus::spontaneousFramesAndAcknowledges()
+{
+    START_SIMULATOR({ "--rack", QString(ZEF_TEST_DATA) + "/protocol.rack", "--fault",
+        "can1/2001,send=AMP_STATUS_AND_EXCEPT,every=10ms,count=3,ack" });
+    RawCanClient client;
+    QVERIFY(client.connectTo(sim.socketPath(1)));
+    // Three status frames of node 5 with the acknowledge-request bit; two are acknowledged.
+    QCOMPARE(texts(client.receive(3)), QStringList(3, "0164C005#00000000"));
+    QVERIFY(client.sendFrame("00698005#C06401"));
+    QVERIFY(client.sendFrame("00698005#C06401"));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        sim.requestDump() && sim.dumpValue("can1_2001", "message_acks_received").toInt() == 2,
+        3000);
+    QCOMPARE(sim.dumpValue("can1_2001", "unacknowledged").toInt(), 1);
+    QVERIFY(client.receiveNow().isEmpty());
+}
+
 void TestSimBus::realtimeTakesTheBusTime()
 {
     START_SIMULATOR({ "--realtime" });
@@ -403,6 +489,9 @@ void TestSimBus::startErrors_data()
     QTest::newRow("fault naming a missing node")
         << QStringList { "--fault", "can0/4242,silent" } << true
         << "--fault can0/4242,silent: fault names serial 4242, which is not on can0";
+    QTest::newRow("rack check with a faulty fault")
+        << QStringList { "--check-rack", "--fault", "can1/2001,delay=9999s" } << true
+        << "--fault can1/2001,delay=9999s: delay \"9999s\" is not a time from 0 to 600s";
 }
 
 void TestSimBus::startErrors()

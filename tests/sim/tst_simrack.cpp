@@ -1,3 +1,4 @@
+#include "canbus/canmessagetype.h"
 #include "sim/nodefault.h"
 #include "sim/rackdescription.h"
 
@@ -15,6 +16,9 @@ class TestSimRack : public QObject {
 private slots:
     void defaultRack();
     void fullRack();
+    void fieldLines_data();
+    void fieldLines();
+    void tooManyNodes();
     void invalidRack_data();
     void invalidRack();
     void faultSpec_data();
@@ -25,35 +29,16 @@ private slots:
 
 void TestSimRack::defaultRack()
 {
+    // Identity, versions and the board label show in test_sim_bus answers; here the position.
     const RackDescription rack = RackDescription::defaultRack();
     QVERIFY2(rack.ok(), qPrintable(rack.errorText()));
     QCOMPARE(rack.nodes.size(), 5);
-    // Variant, serial, protocol version, node id and bus class show in the identify answers
-    // that test_sim_bus checks; here the fields those answers do not carry.
-
     const SimNode& mainboard = rack.nodes.at(0);
-    QCOMPARE(int(mainboard.kind), int(SimNode::MainBoard));
-    QCOMPARE(mainboard.bus, 0);
-    QCOMPARE(mainboard.partNumber, 91204500u);
     QCOMPARE(mainboard.rack, 1);
     QCOMPARE(mainboard.unit, 1);
     QCOMPARE(mainboard.equippedSlots, QVector<bool>(4, true));
-    QCOMPARE(mainboard.at90Version(), QString("1.13.1"));
-    QCOMPARE(mainboard.fpgaVersion(), QString("1.13.1"));
-
-    for (int i = 1; i <= 4; ++i) {
-        const SimNode& amplifier = rack.nodes.at(i);
-        QCOMPARE(int(amplifier.kind), int(SimNode::PowerAmplifier));
-        QCOMPARE(amplifier.bus, 1);
-        QCOMPARE(amplifier.partNumber, 91204700u);
-        QCOMPARE(amplifier.slot, i);
-        QCOMPARE(amplifier.at90Version(), QString("1.13.1"));
-        QCOMPARE(amplifier.fpgaVersion(), QString("1.13.1"));
-        // The board label carries the identity the controller reads back.
-        QCOMPARE(amplifier.labelBytes(0, 12, 4), QByteArray::fromHex("5CAC6F05"));
-        const char* serials[] = { "D1070000", "D2070000", "D3070000", "D4070000" };
-        QCOMPARE(amplifier.labelBytes(0, 20, 4), QByteArray::fromHex(serials[i - 1]));
-    }
+    for (int i = 1; i <= 4; ++i)
+        QCOMPARE(rack.nodes.at(i).slot, i);
 }
 
 void TestSimRack::fullRack()
@@ -61,37 +46,65 @@ void TestSimRack::fullRack()
     const RackDescription rack = RackDescription::fromFile(QString(ZEF_TEST_DATA) + "/full.rack");
     QVERIFY2(rack.ok(), qPrintable(rack.errorText()));
     QCOMPARE(rack.nodes.size(), 3);
-
     const SimNode& mainboard = rack.nodes.at(0);
-    QCOMPARE(int(mainboard.variant), 2);
-    QCOMPARE(int(mainboard.protocolVersion), 6);
-    QCOMPARE(mainboard.nodeId, 4);
     QCOMPARE(mainboard.rack, 2);
     QCOMPARE(mainboard.unit, 3);
     QCOMPARE(mainboard.equippedSlots, QVector<bool>({ true, false, true, false }));
-    QCOMPARE(mainboard.at90Version(), QString("1.12.0"));
-    QCOMPARE(mainboard.fpgaVersion(), QString("2.0.1"));
     QCOMPARE(mainboard.at90Flash, QByteArray(4096, char(0xFF)));
     QCOMPARE(mainboard.fpgaFlash.size(), 131072);
     QCOMPARE(mainboard.processingDelayUs, qint64(250));
-    QCOMPARE(mainboard.labelText(48, 30, 10), QString("MB#7"));
-    QVERIFY(mainboard.faults.isEmpty());
+    // Rack 2, unit 3 and slots 1 and 3 as the location message carries them.
+    QCOMPARE(
+        mainboard.message(CanBus::TP_COMPONENTS_AND_POSITION).toHex(), QByteArray("00a0000012"));
 
-    const SimNode& first = rack.nodes.at(1);
-    QCOMPARE(first.slot, 2);
-    QCOMPARE(first.labelBytes(1, 12, 4), QByteArray::fromHex("78563453"));
     // The bus-wide delay reaches every node of can1, the error acknowledgement only 2002.
-    QCOMPARE(first.faults.size(), 1);
-    QCOMPARE(int(first.faults.at(0).fault.kind), int(NodeFault::Delay));
-    QCOMPARE(first.faults.at(0).fault.delayUs, qint64(20000));
-
-    const SimNode& second = rack.nodes.at(2);
-    QCOMPARE(second.faults.size(), 2);
-    const NodeFault& errorAck = second.faults.at(0).fault;
+    QCOMPARE(rack.nodes.at(1).faults.size(), 1);
+    const NodeFault& errorAck = rack.nodes.at(2).faults.at(0).fault;
     QCOMPARE(int(errorAck.kind), int(NodeFault::ErrorAck));
-    QCOMPARE(errorAck.errorCode, 5);
     QCOMPARE(errorAck.messageType, 0x800);
     QCOMPARE(errorAck.count, 2);
+}
+
+void TestSimRack::fieldLines_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("selector");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("date") << "field 1 ProductionDate 2009-01-01" << 1 << 24 << QByteArray("213a");
+    QTest::newRow("BCD part number")
+        << "field 2 PartNumber bcd:53345678" << 2 << 12 << QByteArray("78563453");
+    QTest::newRow("name") << "field 0 Name \"PS 4\"" << 0 << 30
+                          << QByteArray("50532034000000000000");
+    QTest::newRow("counter") << "field 2 OnCount 0x1234" << 2 << 100 << QByteArray("3412");
+    QTest::newRow("measured values in BCD")
+        << "message AMP_TEMP bcd:1.5 bcd:-25 0102" << -1 << 0 << QByteArray("00d550620102");
+}
+
+void TestSimRack::fieldLines()
+{
+    QFETCH(QString, line);
+    QFETCH(int, selector);
+    QFETCH(int, address);
+    QFETCH(QByteArray, bytes);
+    const RackDescription rack = RackDescription::parse(
+        "bus can1\namplifier part=91204700 variant=1 serial=2001\n" + line + "\n");
+    QVERIFY2(rack.ok(), qPrintable(rack.errorText()));
+    const SimNode& node = rack.nodes.at(0);
+    if (selector < 0)
+        QCOMPARE(node.message(CanBus::AMP_TEMP).toHex(), bytes);
+    else
+        QCOMPARE(node.labelBytes(selector, address, int(bytes.size()) / 2).toHex(), bytes);
+}
+
+void TestSimRack::tooManyNodes()
+{
+    QString text = "bus can1\n";
+    for (int serial = 1; serial <= 255; ++serial)
+        text += QString("amplifier part=1 variant=1 serial=%1\n").arg(serial);
+    const RackDescription rack = RackDescription::parse(text);
+    QCOMPARE(rack.errorText(),
+        QString("line 256: can1 already has 254 boards, the most a bus can hold"));
 }
 
 void TestSimRack::invalidRack_data()
@@ -171,6 +184,7 @@ void TestSimRack::faultSpec()
         QCOMPARE(fault.messageType, 0x900);
         break;
     case NodeFault::Silent:
+    case NodeFault::Send:
         break;
     }
 }
@@ -186,13 +200,23 @@ void TestSimRack::invalidFaultSpec_data()
         << "fault target \"can2\" is not can0, can1, can0/SERIAL or can1/SERIAL";
     QTest::newRow("two kinds") << "can1,silent,delay=3ms"
                                << "fault \"can1,silent,delay=3ms\" names more than one kind";
-    QTest::newRow("delay counted in frames") << "can1,delay=3frames"
-                                             << "delay \"3frames\" is not a time such as 250ms";
+    QTest::newRow("delay counted in frames")
+        << "can1,delay=3frames"
+        << "delay \"3frames\" is not a time from 0 to 600s such as 250ms";
+    QTest::newRow("delay beyond minutes")
+        << "can1,delay=9223372036855s"
+        << "delay \"9223372036855s\" is not a time from 0 to 600s such as 250ms";
+    QTest::newRow("serial of 23 digits")
+        << "can1/12345678901234567890123,silent"
+        << "fault target \"can1/123456789012345...\" is not can0, can1, can0/SERIAL or can1/SERIAL";
+    QTest::newRow("send of a message nodes do not send")
+        << "can1,send=SCM_POLL"
+        << "send \"SCM_POLL\" is not a TP_ or AMP_ message";
     QTest::newRow("type beyond 12 bits") << "can1,silent,type=1000"
                                          << "message type \"1000\" is not 1 to 3 hex digits";
     QTest::newRow("options without a kind")
         << "can1,count=2"
-        << "fault \"can1,count=2\" names no kind (drop, delay, errorack, silent, vanish)";
+        << "fault \"can1,count=2\" names no kind (drop, delay, errorack, silent, vanish, send)";
 }
 
 void TestSimRack::invalidFaultSpec()
