@@ -1,5 +1,7 @@
 #include "canbus/canmessagefactory.h"
 
+#include <QThread>
+
 namespace CanBus {
 
 CanMessageFactory::CanMessageFactory(unsigned nodeId, QObject* parent)
@@ -34,6 +36,14 @@ CanMessageType* CanMessageFactory::findSignalObject(const CanMessage& message) c
 
 void CanMessageFactory::interpretIncomingCanMessage(const CanMessage& message)
 {
+    // A command sends its frame while the machine makes a step and starts listening for the
+    // answer at the end of that step. Emitted in the I/O thread, a fast answer could fall into
+    // that gap and be lost; emitted in the node's own thread it comes after the step, always.
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this, [this, message] { interpretIncomingCanMessage(message); }, Qt::QueuedConnection);
+        return;
+    }
     if (CanMessageType* object = findSignalObject(message))
         object->canMessageReceived(message);
     else

@@ -35,8 +35,8 @@ public:
     // The frame's signal object, null for a type not registered.
     CanMessageType* findSignalObject(const CanMessage& message) const;
 
-    // Called from the bus's I/O thread: the signal objects emit there, the node's state machine
-    // takes the signal as an event in the node's thread.
+    // Called from the bus's I/O thread; the signal objects emit in the factory's (the node's)
+    // thread, where the node's state machine takes the signal as an event.
     void interpretIncomingCanMessage(const CanMessage& message);
 
     // A frame built with a node id below 255 leaves with this node's id; a broadcast keeps 255.
