@@ -11,6 +11,7 @@ namespace Sim {
 struct NodeAnswer {
     CanBus::CanMessage frame;
     qint64 extraDelayUs = 0;
+    qint64 workUs = 0; // node-side work before the answer (flash erase, program): bus time only
 };
 
 // One thing a board does on the bus (identification, service data, firmware access, ...).

@@ -47,6 +47,10 @@ QString NodeFault::kindName(Kind kind)
         return "silent";
     case Vanish:
         return "vanish";
+    case Corrupt:
+        return "corrupt";
+    case PowerLoss:
+        return "powerloss";
     case Send:
         return "send";
     }
@@ -143,6 +147,18 @@ bool NodeFault::parse(const QString& spec, NodeFault* fault, QString* error)
                              .arg(shortPiece(value));
                 return false;
             }
+        } else if (key == "corrupt" || key == "powerloss") {
+            if (!setKind(key == "corrupt" ? Corrupt : PowerLoss) || !needValue())
+                return false;
+            QString n = value;
+            if (key == "powerloss" && n.endsWith("blocks"))
+                n.chop(6);
+            const int number = n.toInt(&ok);
+            if (!ok || number < (key == "corrupt" ? 0 : 1) || number > 65535) {
+                *error = QString("%1 \"%2\" is not a block number or count").arg(key, value);
+                return false;
+            }
+            (key == "corrupt" ? f.block : f.afterBlocks) = number;
         } else if (key == "after") {
             if (!needValue())
                 return false;

@@ -16,6 +16,8 @@ public:
         ErrorAck, // the node rejects frames with A_ERROR_ACK
         Silent, // the node never answers
         Vanish, // the node drops off the bus and comes back without node id
+        Corrupt, // a firmware block arrives damaged (its checksum no longer matches)
+        PowerLoss, // the node loses power after committing some blocks of a transfer
         Send // the node sends a message on its own, again and again
     };
 
@@ -47,6 +49,8 @@ public:
     int errorCode = 0; // ErrorAck
     Span vanishFor; // Vanish: how long the node stays away
     Span vanishAfter; // Vanish: when it goes (since start or in frames heard)
+    int block = -1; // Corrupt: the block number
+    int afterBlocks = 0; // PowerLoss: blocks committed since firmware access went on
 
     qint64 periodUs = 1000000; // Send: time between two frames
     bool ackRequest = false; // Send: frames ask for SCM_MSG_ACK

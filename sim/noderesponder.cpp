@@ -2,8 +2,11 @@
 
 #include "canbus/canmessaget.h"
 #include "kubus/kulog.h"
+#include "sim/controlbehaviour.h"
+#include "sim/firmwarebehaviour.h"
 #include "sim/identifybehaviour.h"
 #include "sim/messagebehaviour.h"
+#include "sim/positionbehaviour.h"
 #include "sim/servicedatabehaviour.h"
 
 namespace Sim {
@@ -37,14 +40,19 @@ const QVector<const NodeBehaviour*>& NodeResponder::behaviours()
     // control and the position finder go before the message behaviour, which would otherwise
     // take an SCM_COMMAND meant for them.
     static const IdentifyBehaviour identify;
+    static const FirmwareBehaviour firmware;
+    static const ControlBehaviour control;
+    static const PositionBehaviour position;
     static const ServiceDataBehaviour serviceData;
     static const MessageBehaviour messages;
-    static const QVector<const NodeBehaviour*> all { &identify, &serviceData, &messages };
+    static const QVector<const NodeBehaviour*> all { &identify, &firmware, &control, &position,
+        &serviceData, &messages };
     return all;
 }
 
 void NodeResponder::updatePresence(SimNode& node, qint64 wallUs)
 {
+    ControlBehaviour::updateRestart(node, wallUs);
     for (SimNode::ActiveFault& active : node.faults) {
         const NodeFault& f = active.fault;
         if (f.kind != NodeFault::Vanish || active.used > 0)
@@ -69,6 +77,9 @@ void NodeResponder::updatePresence(SimNode& node, qint64 wallUs)
             // A board that comes back has restarted: it has no node id until it gets one.
             node.present = true;
             node.nodeId = SimNode::noNodeId;
+            node.firmware.accessSelector = -1;
+            node.firmwareAccess = false;
+            node.firmware.openBlock = -1;
             active.used = 1;
             Kubus::kuPrint(
                 QString("%1 is back on the bus without node id").arg(node.name()), Q_FUNC_INFO);
@@ -112,8 +123,9 @@ QVector<NodeAnswer> NodeResponder::receive(SimNode& node, const CanMessage& fram
     qint64 extraDelayUs = 0;
     for (SimNode::ActiveFault& active : node.faults) {
         if (active.fault.kind == NodeFault::Vanish || active.fault.kind == NodeFault::Send
+            || active.fault.kind == NodeFault::Corrupt || active.fault.kind == NodeFault::PowerLoss
             || !matches(active, frame))
-            continue;
+            continue; // corrupt and powerloss act inside the firmware behaviour
         switch (active.fault.kind) {
         case NodeFault::Drop: {
             const double draw = double(nextRandom(active.random)) / 4294967296.0;
@@ -138,6 +150,8 @@ QVector<NodeAnswer> NodeResponder::receive(SimNode& node, const CanMessage& fram
             extraDelayUs += active.fault.delayUs;
             break;
         case NodeFault::Vanish:
+        case NodeFault::Corrupt:
+        case NodeFault::PowerLoss:
         case NodeFault::Send:
             break;
         }

@@ -113,17 +113,20 @@ SimNode parseNode(SimNode::Kind kind, int bus, const QStringList& words)
     node.setAt90Version(values.take("at90"));
     node.setFpgaVersion(values.take("fpga"));
 
+    // Rack and unit count from 1; the location message carries each in four bits. Amplifiers
+    // without them sit in the unit of the first mainboard (filled in after the last line).
+    for (auto [key, field] : { std::pair { "rack", &node.rack }, { "unit", &node.unit } }) {
+        const QString text = values.take(key);
+        if (kind == SimNode::PowerAmplifier && text.isEmpty())
+            continue;
+        bool ok = true;
+        *field = text.isEmpty() ? 1 : text.toInt(&ok);
+        if (!ok || *field < 1 || *field > 16)
+            throw LineError {
+                QString("%1 \"%2\" is not a number from 1 to 16").arg(key, piece(text))
+            };
+    }
     if (kind == SimNode::MainBoard) {
-        // Rack and unit count from 1; the location message carries each in four bits.
-        for (auto [key, field] : { std::pair { "rack", &node.rack }, { "unit", &node.unit } }) {
-            const QString text = values.take(key);
-            bool ok = true;
-            *field = text.isEmpty() ? 1 : text.toInt(&ok);
-            if (!ok || *field < 1 || *field > 16)
-                throw LineError {
-                    QString("%1 \"%2\" is not a number from 1 to 16").arg(key, piece(text))
-                };
-        }
         node.equippedSlots = QVector<bool>(4, false);
         const QString slotList = values.take("slots");
         if (!slotList.isEmpty() && slotList != "none") {
@@ -314,6 +317,18 @@ RackDescription RackDescription::parse(const QString& text)
             rack.m_errorMessage = e.message;
             return rack;
         }
+    }
+    // Amplifiers without rack and unit sit in the unit of the first mainboard.
+    for (const SimNode& board : rack.nodes) {
+        if (board.kind != SimNode::MainBoard)
+            continue;
+        for (SimNode& node : rack.nodes) {
+            if (node.kind == SimNode::PowerAmplifier && node.rack == 0 && node.unit == 0) {
+                node.rack = board.rack;
+                node.unit = board.unit;
+            }
+        }
+        break;
     }
     for (int i = 0; i < rack.faults.size(); ++i) {
         QString error;

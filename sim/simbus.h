@@ -55,6 +55,14 @@ public:
     Lateness lateness() const;
     void logSummary();
 
+    // A mainboard's backplane drove the line of one amplifier slot at busUs (bus time): the
+    // amplifier plugged in there answers on this bus.
+    void signalSlot(int rack, int unit, int slot, qint64 busUs);
+
+signals:
+    // A node of this bus drove a slot line (see signalSlot).
+    void slotSignalled(int rack, int unit, int slot, qint64 busUs);
+
 private:
     struct PendingFrame {
         CanBus::CanMessage frame;
@@ -103,6 +111,8 @@ private:
     PendingFrame m_inFlight;
     qint64 m_inFlightEndUs = 0;
     QTimer m_wakeTimer;
+    int m_timerFd = -1; // real time: wakes the loop shortly before a frame's end
+    QSocketNotifier* m_timerNotifier = nullptr;
     qint64 m_framesOnBus = 0;
     std::vector<qint32> m_latenessUs; // real time: delivery minus modelled end, per frame
     QTimer m_spontaneousTimer;

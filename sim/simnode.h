@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/firmwarestate.h"
 #include "sim/nodefault.h"
 
 #include <QByteArray>
@@ -85,8 +86,8 @@ public:
     QByteArray at90Flash;
     QByteArray fpgaFlash;
     QMap<int, QByteArray> labels; // label memory per service-data selector
-    int rack = 0; // mainboards
-    int unit = 0; // mainboards
+    int rack = 0; // mainboards; amplifiers: the unit they are plugged into
+    int unit = 0;
     QVector<bool> equippedSlots; // mainboards: amplifier slots 1..4 at index 0..3
     int slot = 0; // amplifiers
     qint64 processingDelayUs = defaultProcessingDelayUs;
@@ -101,6 +102,7 @@ public:
     qint64 framesHeard = 0;
     qint64 framesAnswered = 0;
     qint64 framesLost = 0; // by a drop, silent or vanish fault
+    FirmwareState firmware; // firmware access, restart and position search
     qint64 framesRejected = 0; // answered with A_ERROR_ACK by the node itself
     qint64 heardAtUs = 0; // wall clock of the frame being handled (microseconds since start)
     qint64 serviceDataReads = 0;

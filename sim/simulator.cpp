@@ -79,6 +79,10 @@ bool Simulator::start(const Options& options, QString* error)
             return false;
     }
 
+    // The units' backplanes: a mainboard on can0 drives the slot lines of the amplifiers on can1.
+    connect(m_buses.at(0), &SimBus::slotSignalled, m_buses.at(1), &SimBus::signalSlot,
+        Qt::QueuedConnection);
+
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, s_signalPipe) == 0) {
         ::fcntl(s_signalPipe[1], F_SETFL, O_NONBLOCK);
         m_signalNotifier = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, this);

@@ -1,6 +1,7 @@
 #include "sim/statedump.h"
 
 #include "canbus/canmessagetype.h"
+#include "sim/firmwarebehaviour.h"
 #include "sim/noderesponder.h"
 #include "sim/simbus.h"
 
@@ -87,8 +88,11 @@ bool StateDump::write(
                 }
                 out << "slots=\"" << slotList.join(",") << "\"\n";
             } else {
+                out << "rack=" << node.rack << "\n";
+                out << "unit=" << node.unit << "\n";
                 out << "slot=" << node.slot << "\n";
             }
+            FirmwareBehaviour::dump(node, out);
             out << "frames_heard=" << node.framesHeard << "\n";
             out << "frames_answered=" << node.framesAnswered << "\n";
             out << "frames_lost=" << node.framesLost << "\n";

@@ -151,6 +151,10 @@ void TestSimRack::faultSpec_data()
         << qint64(12);
     QTest::newRow("error code in hex") << "can0/1001,errorack=0x25,type=900" << 0 << qint64(1001)
                                        << int(NodeFault::ErrorAck) << qint64(0x25);
+    QTest::newRow("a damaged block")
+        << "can1/2001,corrupt=7" << 1 << qint64(2001) << int(NodeFault::Corrupt) << qint64(7);
+    QTest::newRow("power lost after blocks") << "can1/2002,powerloss=5blocks" << 1 << qint64(2002)
+                                             << int(NodeFault::PowerLoss) << qint64(5);
 }
 
 void TestSimRack::faultSpec()
@@ -182,6 +186,12 @@ void TestSimRack::faultSpec()
     case NodeFault::ErrorAck:
         QCOMPARE(qint64(fault.errorCode), amount);
         QCOMPARE(fault.messageType, 0x900);
+        break;
+    case NodeFault::Corrupt:
+        QCOMPARE(qint64(fault.block), amount);
+        break;
+    case NodeFault::PowerLoss:
+        QCOMPARE(qint64(fault.afterBlocks), amount);
         break;
     case NodeFault::Silent:
     case NodeFault::Send:
