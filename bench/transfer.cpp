@@ -138,14 +138,16 @@ int main(int argc, char** argv)
         QThread::msleep(20);
     QThread::msleep(100);
 
-    CanBus::CanDeviceScm device(CanBus::CanConfiguration(CanBus::CanConfiguration::PowerAmplifierBus));
+    CanBus::CanDeviceScm device(
+        CanBus::CanConfiguration(CanBus::CanConfiguration::PowerAmplifierBus));
     CanBus::PowerAmplifierProxy proxy(&device);
     proxy.setFirmwareTimeout(150000);
     auto* bus = Kubus::PowerAmplifierBus::instance();
     int nodeId = -1;
     QEventLoop found;
-    QObject::connect(bus, qOverload<const Kubus::IdentifyFoundNodes&>(&Kubus::PowerAmplifierBus::message),
-        &found, [&](const Kubus::IdentifyFoundNodes& nodes) {
+    QObject::connect(bus,
+        qOverload<const Kubus::IdentifyFoundNodes&>(&Kubus::PowerAmplifierBus::message), &found,
+        [&](const Kubus::IdentifyFoundNodes& nodes) {
             for (const auto& node : nodes.nodes)
                 if (node.serialNumber == 2001)
                     nodeId = node.nodeId;
@@ -171,7 +173,8 @@ int main(int argc, char** argv)
         int size;
         QVector<double> ratio, wall, floor, cpuPerBlock;
     };
-    Kind kinds[] = { { "AT90 64 KiB", Kubus::FirmwareUpdateInfo::PowerAmplifierAT90, 65536, {}, {}, {}, {} },
+    Kind kinds[] = { { "AT90 64 KiB", Kubus::FirmwareUpdateInfo::PowerAmplifierAT90, 65536, {}, {},
+                         {}, {} },
         { "FPGA 256 KiB", Kubus::FirmwareUpdateInfo::PowerAmplifierFPGA, 262144, {}, {}, {}, {} } };
     QRandomGenerator random(400);
     for (int round = 1; round <= rounds; ++round) {
@@ -196,11 +199,13 @@ int main(int argc, char** argv)
             QElapsedTimer clock;
             clock.start();
             const auto response
-                = Kubus::Request<Kubus::PowerAmplifierBus, Kubus::FirmwareUpdate>(nullptr, request).execute();
+                = Kubus::Request<Kubus::PowerAmplifierBus, Kubus::FirmwareUpdate>(nullptr, request)
+                      .execute();
             const double total = double(clock.elapsed()) / 1000.0;
             const double cpu = cpuSeconds() - cpu0;
             if (response.status != 0) {
-                std::fprintf(stderr, "bench-transfer: transfer failed with status %d\n", response.status);
+                std::fprintf(
+                    stderr, "bench-transfer: transfer failed with status %d\n", response.status);
                 return 1;
             }
             if (!requestDump(sim, dump))
@@ -215,8 +220,9 @@ int main(int argc, char** argv)
             kind.wall << span.wallUs / 1e6;
             kind.floor << span.floorUs / 1e6;
             kind.cpuPerBlock << cpu * 1e6 / blocks;
-            std::printf("round %d %-12s bus span %7.3f s  floor %7.3f s  ratio %.4f  request %7.3f s  "
-                        "CPU %6.1f us/block\n",
+            std::printf(
+                "round %d %-12s bus span %7.3f s  floor %7.3f s  ratio %.4f  request %7.3f s  "
+                "CPU %6.1f us/block\n",
                 round, kind.name, span.wallUs / 1e6, span.floorUs / 1e6, span.wallUs / span.floorUs,
                 total, cpu * 1e6 / blocks);
             std::fflush(stdout);
@@ -233,8 +239,9 @@ int main(int argc, char** argv)
     }
     sim.terminate();
     sim.waitForFinished(5000);
-    std::printf("ratio: %.4f transfer time on the bus over its protocol floor (worse of AT90 and FPGA, "
-                "medians; aim <= 1.03)\n",
+    std::printf(
+        "ratio: %.4f transfer time on the bus over its protocol floor (worse of AT90 and FPGA, "
+        "medians; aim <= 1.03)\n",
         worst);
     std::fflush(stdout);
     _exit(0);

@@ -91,9 +91,10 @@ void CanDeviceInfoCache::read()
     const QString damage = check();
     m_damaged = !damage.isEmpty();
     if (m_damaged) {
-        Kubus::kuPrint(QStringLiteral("Node cache '%1' is damaged (%2): not used, rebuilt after the "
-                                      "next identification")
-                           .arg(m_fileName, damage),
+        Kubus::kuPrint(
+            QStringLiteral("Node cache '%1' is damaged (%2): not used, rebuilt after the "
+                           "next identification")
+                .arg(m_fileName, damage),
             Q_FUNC_INFO);
     } else {
         QSettings settings(m_path, QSettings::IniFormat);
@@ -179,9 +180,8 @@ bool CanDeviceInfoCache::isDifferent(const Kubus::IdentifyFoundNodes& found) con
     for (const Kubus::CanDeviceInfo& cached : m_cached.nodes) {
         const int index = findNode(cached.nodeId, found.nodes);
         if (index < 0) {
-            Kubus::kuPrint(QStringLiteral("Node %1 is no longer in '%2'")
-                               .arg(cached.nodeId)
-                               .arg(m_fileName),
+            Kubus::kuPrint(
+                QStringLiteral("Node %1 is no longer in '%2'").arg(cached.nodeId).arg(m_fileName),
                 Q_FUNC_INFO);
             return true;
         }

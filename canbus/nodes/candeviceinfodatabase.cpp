@@ -19,6 +19,18 @@ CanDeviceInfoDataBase::CanDeviceInfoDataBase(QObject* parent)
 
 void CanDeviceInfoDataBase::addNode(const Kubus::CanDeviceInfo& info)
 {
+    // A node that answers twice in one cycle (the broadcast and a ping to it) is one node: two
+    // entries would make it found twice and cached twice, and the cached pass would then give the
+    // second entry another id.
+    for (Kubus::CanDeviceInfo& known : m_nodes) {
+        if (sameNode(known, info)) {
+            if (known.nodeId >= NoNodeId)
+                known = info;
+            if (info.nodeId >= 0 && info.nodeId < NoNodeId)
+                m_backup.insert(info.nodeId, info);
+            return;
+        }
+    }
     m_nodes.append(info);
     if (info.nodeId >= 0 && info.nodeId < NoNodeId)
         m_backup.insert(info.nodeId, info);

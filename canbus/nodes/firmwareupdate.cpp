@@ -140,8 +140,8 @@ QState* FirmwareUpdate::state(QState* parent)
     auto* root = new QState(parent);
     auto* start = new QState(root);
     auto* empty = new QFinalState(root);
-    auto* accessOn = new Step<SendMessage_SCM_FW_ACC_CONTROL, SCM_FW_ACC_CONTROL>(
-        m_engine, m_accessOn, root);
+    auto* accessOn
+        = new Step<SendMessage_SCM_FW_ACC_CONTROL, SCM_FW_ACC_CONTROL>(m_engine, m_accessOn, root);
     auto* erase = new QState(root);
     auto* eraseOne
         = new Step<SendMessage_SCM_FW_ACC_ERASE, SCM_FW_ACC_ERASE>(m_engine, m_erase, erase);
@@ -153,8 +153,8 @@ QState* FirmwareUpdate::state(QState* parent)
     auto* blWEnd = new Step<SendMessage_SCM_FW_ACC_BL_W_END, SCM_FW_ACC_BL_W_END>(
         m_engine, m_blockEnd, updateBlock);
     auto* blockDone = new QFinalState(updateBlock);
-    auto* accessOff = new Step<SendMessage_SCM_FW_ACC_CONTROL, SCM_FW_ACC_CONTROL>(
-        m_engine, m_accessOff, root);
+    auto* accessOff
+        = new Step<SendMessage_SCM_FW_ACC_CONTROL, SCM_FW_ACC_CONTROL>(m_engine, m_accessOff, root);
     auto* writeVersion = new QState(root);
     auto* writeOne = new Step<SendMessage_SCM_SERVICE_DATA_WR, SCM_SERVICE_DATA_WR>(
         m_engine, m_versionWrite, writeVersion);
@@ -169,9 +169,11 @@ QState* FirmwareUpdate::state(QState* parent)
     writeVersion->setInitialState(writeOne);
 
     // An empty image has no block to write; the node is not touched.
-    (new GuardedTransition(start, [this] { return m_helper->blocks() > 0; }, {}, true))
+    (new GuardedTransition(
+         start, [this] { return m_helper->blocks() > 0; }, {}, true))
         ->setTargetState(accessOn);
-    (new GuardedTransition(start, [this] { return m_helper->blocks() == 0; }, {}, true))
+    (new GuardedTransition(
+         start, [this] { return m_helper->blocks() == 0; }, {}, true))
         ->setTargetState(empty);
     connect(empty, &QState::entered, this, [this] {
         Kubus::kuPrint("Empty firmware image: nothing written", Q_FUNC_INFO);
@@ -185,10 +187,12 @@ QState* FirmwareUpdate::state(QState* parent)
     accessOn->addTransition(accessOn, &QState::finished, erase);
 
     connect(eraseOne, &QState::entered, this, &FirmwareUpdate::signalEraseBlock);
-    (new GuardedTransition(eraseOne, [this] { return !m_helper->isLastBlockToErase(); }))
-        ->setTargetState(eraseOne);
-    (new GuardedTransition(eraseOne, [this] { return m_helper->isLastBlockToErase(); }))
-        ->setTargetState(eraseDone);
+    (new GuardedTransition(eraseOne, [this] {
+        return !m_helper->isLastBlockToErase();
+    }))->setTargetState(eraseOne);
+    (new GuardedTransition(eraseOne, [this] {
+        return m_helper->isLastBlockToErase();
+    }))->setTargetState(eraseDone);
     erase->addTransition(erase, &QState::finished, updateBlock);
 
     connect(updateBlock, &QState::entered, this, &FirmwareUpdate::slotWriteBlock);
@@ -196,17 +200,21 @@ QState* FirmwareUpdate::state(QState* parent)
     (new WriteBytesOfBlockTransition(*this, updateBytes))->setTargetState(blWEnd);
     new BlockRejectedTransition(*this, blWEnd, blWrite);
     blWEnd->addTransition(blWEnd, &QState::finished, blockDone);
-    (new GuardedTransition(updateBlock, [this] { return !m_helper->isLastBlock(); },
+    (new GuardedTransition(
+         updateBlock, [this] { return !m_helper->isLastBlock(); },
          [this] { m_helper->incrementCurrentBlock(); }))
         ->setTargetState(updateBlock);
-    (new GuardedTransition(updateBlock, [this] { return m_helper->isLastBlock(); }))
-        ->setTargetState(accessOff);
+    (new GuardedTransition(updateBlock, [this] {
+        return m_helper->isLastBlock();
+    }))->setTargetState(accessOff);
 
     accessOff->addTransition(accessOff, &QState::finished, writeVersion);
-    (new GuardedTransition(writeOne, [this] { return !m_helper->isLastWriteFirmwareVersion(); }))
-        ->setTargetState(writeOne);
-    (new GuardedTransition(writeOne, [this] { return m_helper->isLastWriteFirmwareVersion(); }))
-        ->setTargetState(versionDone);
+    (new GuardedTransition(writeOne, [this] {
+        return !m_helper->isLastWriteFirmwareVersion();
+    }))->setTargetState(writeOne);
+    (new GuardedTransition(writeOne, [this] {
+        return m_helper->isLastWriteFirmwareVersion();
+    }))->setTargetState(versionDone);
     writeVersion->addTransition(writeVersion, &QState::finished, resetNode);
     resetNode->addTransition(resetNode, &QState::finished, waitAddress);
 

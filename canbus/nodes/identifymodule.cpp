@@ -23,8 +23,8 @@ IdentifyModule::IdentifyModule(
           new IdentifyStateChart(*m_machine, setter, IdentifyStateChart::Config, cacheFile, this))
     , m_repeatTimer(new ChangableTimer(this))
 {
-    m_thread.setObjectName(QStringLiteral("Identify ")
-        + CanIdentifier::toString(setter.destination()));
+    m_thread.setObjectName(
+        QStringLiteral("Identify ") + CanIdentifier::toString(setter.destination()));
     m_repeatTimer->setSingleShot(true);
     m_repeatTimer->setNextInterval(4000);
 
@@ -41,7 +41,8 @@ IdentifyModule::IdentifyModule(
     m_result->addTransition(this, &IdentifyModule::calcKubusMessagesFinished, idle);
     connect(this, &IdentifyModule::stopIdentify, m_repeatTimer, &QTimer::stop);
     connect(m_result, &QState::exited, m_repeatTimer, &ChangableTimer::startNextInterval);
-    m_resultConnection = connect(m_result, &QState::entered, this, &IdentifyModule::onIdentifyResult);
+    m_resultConnection
+        = connect(m_result, &QState::entered, this, &IdentifyModule::onIdentifyResult);
     connect(this, &IdentifyModule::startTimer, this, &IdentifyModule::startIdentify,
         Qt::QueuedConnection);
 
@@ -49,7 +50,8 @@ IdentifyModule::IdentifyModule(
     m_thread.start();
     Kubus::SignaledUnblocker started(m_machine, SIGNAL(started()));
     StateMachine* machine = m_machine;
-    QMetaObject::invokeMethod(m_machine, [machine] { machine->start(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_machine, [machine] { machine->start(); }, Qt::QueuedConnection);
     started.block();
 }
 
@@ -127,7 +129,8 @@ void IdentifyModule::stopIdentifyMessage()
 void IdentifyModule::startIdentifyMessage()
 {
     disconnect(m_resultConnection);
-    m_resultConnection = connect(m_result, &QState::entered, this, &IdentifyModule::onIdentifyResult);
+    m_resultConnection
+        = connect(m_result, &QState::entered, this, &IdentifyModule::onIdentifyResult);
 }
 
 void IdentifyModule::slotOnIdentifyResultNoKubusMessageSend()

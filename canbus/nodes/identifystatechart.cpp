@@ -11,6 +11,8 @@
 #include <QSignalTransition>
 #include <QState>
 
+#include <algorithm>
+
 namespace CanBus {
 
 namespace {
@@ -58,8 +60,8 @@ protected:
             info.at90FirmwareValid = version == 31 || (version & 2);
             info.fpgaFirmwareValid = version == 31 || (version & 4);
         } catch (const CanException&) {
-            Kubus::kuPrint(QStringLiteral("Identify answer too short: ") + frame.toString(),
-                Q_FUNC_INFO);
+            Kubus::kuPrint(
+                QStringLiteral("Identify answer too short: ") + frame.toString(), Q_FUNC_INFO);
             return;
         }
         unsigned nodeId = frame.nodeId();
@@ -295,11 +297,10 @@ bool IdentifyStateChart::sendAddress()
         }
         // Every id of the bus is taken: this node cannot get one in this cycle. Dropping it
         // lets the cycle end instead of addressing it again and again.
-        Kubus::kuPrint(
-            QStringLiteral("No free node id for node %1.%2.%3")
-                .arg(info.estimatedPartNumber())
-                .arg(info.variant)
-                .arg(info.serialNumber),
+        Kubus::kuPrint(QStringLiteral("No free node id for node %1.%2.%3")
+                           .arg(info.estimatedPartNumber())
+                           .arg(info.variant)
+                           .arg(info.serialNumber),
             Q_FUNC_INFO);
         m_dataBase.deleteCurrentNode();
     }
@@ -325,7 +326,16 @@ void IdentifyStateChart::send_SCM_SET_ADDR_Operate()
 void IdentifyStateChart::initCachedNodes()
 {
     QVector<int> used;
+    QVector<Kubus::CanDeviceInfo> sent;
     for (Kubus::CanDeviceInfo info : m_cache->get().nodes) {
+        // The same board twice in the cache keeps its first id; another id would move it.
+        const bool again = std::any_of(sent.begin(), sent.end(), [&](const auto& other) {
+            return other.partNumber == info.partNumber && other.variant == info.variant
+                && other.serialNumber == info.serialNumber;
+        });
+        if (again)
+            continue;
+        sent.append(info);
         int id = info.nodeId;
         if (used.contains(id)) {
             while (used.contains(id) && id < CanDeviceInfoDataBase::NoNodeId)

@@ -12,8 +12,9 @@ Operate::Operate(CanNodeEngine& engine, QObject* parent)
 
 QState* Operate::state(QState* parent)
 {
-    auto* root = new SendMessageAndWaitForAcknowledgeState<SendMessage_SCM_SET_OPERATE,
-        SCM_SET_OPERATE>(m_engine, m_sender, parent);
+    auto* root
+        = new SendMessageAndWaitForAcknowledgeState<SendMessage_SCM_SET_OPERATE, SCM_SET_OPERATE>(
+            m_engine, m_sender, parent);
     connect(root, &QState::finished, this, &StateMachineCommandBase::slotDataWritten);
     return root;
 }

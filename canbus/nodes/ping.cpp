@@ -14,8 +14,7 @@ namespace {
 class PingSendTransition : public BufferedSignalTransition {
 public:
     PingSendTransition(Ping& ping, QState* source, QAbstractState* target)
-        : BufferedSignalTransition(
-            ping.stateMachine(), source, SIGNAL(entered()), target, source)
+        : BufferedSignalTransition(ping.stateMachine(), source, SIGNAL(entered()), target, source)
         , m_ping(ping)
     {
     }
@@ -66,9 +65,8 @@ QState* Ping::state(QState* parent)
 
     new PingSendTransition(*this, send, wait);
     connect(wait, &QState::entered, &m_waitTimer, qOverload<>(&QTimer::start));
-    new PingResultTransition(*this,
-        m_engine.canMessageFactory().signalObject<SCM_IDENTIFY>(), CanMessageType::signalName(),
-        true, wait, done);
+    new PingResultTransition(*this, m_engine.canMessageFactory().signalObject<SCM_IDENTIFY>(),
+        CanMessageType::signalName(), true, wait, done);
     new PingResultTransition(*this, &m_waitTimer, SIGNAL(timeout()), false, wait, done);
     connect(done, &QState::entered, this, &StateMachineCommandBase::slotDataWritten);
     return root;

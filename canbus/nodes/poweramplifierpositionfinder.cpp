@@ -60,8 +60,7 @@ void PowerAmplifierPositionFinder::findPowerAmplifierPositions()
         request.value1 = slot;
         Kubus::MainBoardBus::instance()->send(request);
     }
-    QTimer::singleShot(
-        m_currentJob.interval, this, &PowerAmplifierPositionFinder::positionTimeout);
+    QTimer::singleShot(m_currentJob.interval, this, &PowerAmplifierPositionFinder::positionTimeout);
 }
 
 void PowerAmplifierPositionFinder::newSlotInfo(int nodeId, int slot)
@@ -106,8 +105,8 @@ void PowerAmplifierPositionFinder::positionTimeout()
         QMutexLocker lock(&m_mutex);
         m_searching = false;
     }
-    QTimer::singleShot(job.interval, this,
-        &PowerAmplifierPositionFinder::startFindPowerAmplifierPositions);
+    QTimer::singleShot(
+        job.interval, this, &PowerAmplifierPositionFinder::startFindPowerAmplifierPositions);
 }
 
 PowerAmplifierPositionFinder::Position PowerAmplifierPositionFinder::cachedPosition(int nodeId)

@@ -56,7 +56,8 @@ public slots:
 
 signals:
     void startFindPowerAmplifierPositions();
-    void positionOfPowerAmplifierFound(int nodeId, CanBus::PowerAmplifierPositionFinder::Position position);
+    void positionOfPowerAmplifierFound(
+        int nodeId, CanBus::PowerAmplifierPositionFinder::Position position);
 
 private:
     bool m_searching = false;

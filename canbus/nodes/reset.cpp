@@ -48,8 +48,8 @@ QState* Reset::state(QState* parent)
     new ResetTransition(*this, send, wait);
     connect(wait, &QState::entered, &m_waitTimer, qOverload<>(&QTimer::start));
     new BufferedSignalTransition(stateMachine(),
-        m_engine.canMessageFactory().signalObject<SCM_RESET_MODULE>(),
-        CanMessageType::signalName(), done, wait);
+        m_engine.canMessageFactory().signalObject<SCM_RESET_MODULE>(), CanMessageType::signalName(),
+        done, wait);
     new BufferedSignalTransition(stateMachine(), &m_waitTimer, SIGNAL(timeout()), done, wait);
     connect(done, &QState::entered, this, &StateMachineCommandBase::slotDataWritten);
     return root;

@@ -198,8 +198,8 @@ void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_ST
     r.warningOverPower = b.bit(1, 0);
     r.warningOverReflPower = b.bit(1, 1);
     r.warningMute = b.bit(1, 2);
-    bool* errors[] = { &r.errorInputOver, &r.errorPowerRefl, &r.errorOverTemp,
-        &r.errorOverCurrent, &r.errorOverPower, &r.errorOverRefl, &r.errorRelaisSetError,
+    bool* errors[] = { &r.errorInputOver, &r.errorPowerRefl, &r.errorOverTemp, &r.errorOverCurrent,
+        &r.errorOverPower, &r.errorOverRefl, &r.errorRelaisSetError,
         &r.errorUnexpectedRelaisSwitch };
     bool* supplyErrors[] = { &r.error3V3, &r.error5V, &r.error12V, &r.errorM5V, &r.errorVS,
         &r.error5VA, &r.error2V5, &r.error1V2 };
@@ -287,8 +287,7 @@ void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_CO
         r.loopParam[i] = b.bcd(2 * i);
 }
 
-void HandleSpontaneous::decode(
-    const CanMessage& f, Kubus::PowerAmplifier_AMP_CONT_LOOP_PARAMS_2& r)
+void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_CONT_LOOP_PARAMS_2& r)
 {
     const Bytes b { f };
     r.outputPower = b.bcd(0);

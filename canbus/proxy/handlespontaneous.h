@@ -34,7 +34,8 @@ struct HandleSpontaneous {
         const CanMessage& frame, Kubus::MainBoard_TP_COMPONENTS_AND_POSITION& record);
     static void decode(const CanMessage& frame, Kubus::MainBoard_TP_VV_BYPASS_AND_MUTE& record);
 
-    static void decode(const CanMessage& frame, Kubus::PowerAmplifier_AMP_STATUS_AND_EXCEPT& record);
+    static void decode(
+        const CanMessage& frame, Kubus::PowerAmplifier_AMP_STATUS_AND_EXCEPT& record);
     static void decode(const CanMessage& frame, Kubus::PowerAmplifier_AMP_TEMP& record);
     static void decode(const CanMessage& frame, Kubus::PowerAmplifier_AMP_POWER& record);
     static void decode(const CanMessage& frame, Kubus::PowerAmplifier_AMP_POWER_UNIT& record);

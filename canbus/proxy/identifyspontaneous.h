@@ -12,7 +12,8 @@ class IdentifySpontaneous : public SpontaneousReceiver {
     Q_OBJECT
 
 public:
-    IdentifySpontaneous(unsigned ownDestination, const QString& stopText, QObject* parent = nullptr);
+    IdentifySpontaneous(
+        unsigned ownDestination, const QString& stopText, QObject* parent = nullptr);
 
 protected:
     void handleCanMessage(const CanMessage& frame) override;

@@ -23,7 +23,7 @@ void PowerAmplifierProxy::addCommands(CanNodeEngine& engine, QState* idle)
 #define ZEF_ADD(CLASS) addCommand(idle, new CLASS(engine));
     ZEF_PowerAmplifier_COMMANDS(ZEF_ADD)
 #undef ZEF_ADD
-    addFirmwareUpdate(new FirmwareUpdate(engine), idle, m_bus);
+        addFirmwareUpdate(new FirmwareUpdate(engine), idle, m_bus);
 }
 
 bool PowerAmplifierProxy::connectToNode(

@@ -21,7 +21,8 @@ void PowerAmplifierSpontaneous::create(
     };
 #define ZEF_AMP(TYPE)                                                                              \
     attach(TYPE,                                                                                   \
-        new Spontaneous<Kubus::PowerAmplifierBus, TYPE, Kubus::PowerAmplifier_##TYPE>(pair, this));
+        new Spontaneous<Kubus::PowerAmplifierBus, TYPE, Kubus::PowerAmplifier_##TYPE>(             \
+            pair, this));
     ZEF_AMP(AMP_STATUS_AND_EXCEPT)
     ZEF_AMP(AMP_TEMP)
     ZEF_AMP(AMP_POWER)

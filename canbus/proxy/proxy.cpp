@@ -208,7 +208,8 @@ void Proxy::addNodeStateMachine(unsigned nodeId)
     factory.moveToThread(&engine->thread());
     Kubus::SignaledUnblocker started(&machine, SIGNAL(started()));
     StateMachine* m = &machine;
-    QMetaObject::invokeMethod(m, [m] { m->start(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m, [m] { m->start(); }, Qt::QueuedConnection);
     started.block();
 }
 
@@ -238,8 +239,10 @@ void Proxy::addCommand(QState* idle, StateMachineCommandBase* command, const QSt
     const QString type = QStringLiteral("(Kubus::") + request;
     connectToNode(int(engine.nodeId()), QStringLiteral("2message") + type + QStringLiteral(")"),
         command, QStringLiteral("1incomingMessage") + type + QStringLiteral(")"));
-    const QByteArray signal = (QStringLiteral("2message") + type + QStringLiteral("::Response)")).toLatin1();
-    const QByteArray slot = (QStringLiteral("1send") + type + QStringLiteral("::Response)")).toLatin1();
+    const QByteArray signal
+        = (QStringLiteral("2message") + type + QStringLiteral("::Response)")).toLatin1();
+    const QByteArray slot
+        = (QStringLiteral("1send") + type + QStringLiteral("::Response)")).toLatin1();
     connect(command, signal.constData(), m_bus, slot.constData());
 }
 

@@ -80,10 +80,12 @@ protected:
     virtual void addCommands(CanNodeEngine& engine, QState* idle) = 0;
     // connectToNode of the concrete bus type.
     virtual bool connectToNode(
-        int nodeId, const QString& signal, QObject* receiver, const QString& slot) = 0;
+        int nodeId, const QString& signal, QObject* receiver, const QString& slot)
+        = 0;
 
     void addNodeStateMachine(unsigned nodeId);
-    void addCommand(QState* idle, StateMachineCommandBase* command, const QString& name = QString());
+    void addCommand(
+        QState* idle, StateMachineCommandBase* command, const QString& name = QString());
     void addFirmwareUpdate(FirmwareUpdate* command, QState* idle, Kubus::Bus* bus);
     // Ping, Reset, Operate: on both buses.
     void addControlCommands(CanNodeEngine& engine, QState* idle);

@@ -81,7 +81,8 @@ private slots:
         const QString text = log.stop();
         QVERIFY(text.contains("No nodes found in '/var/etc/CanNodesPowerAmplifier.ini'"));
         QVERIFY(text.contains("Different node size for '/var/etc/CanNodesPowerAmplifier.ini': +3"));
-        QVERIFY(text.contains("Content for '/var/etc/CanNodesPowerAmplifier.ini' on node 1 has changed"));
+        QVERIFY(text.contains(
+            "Content for '/var/etc/CanNodesPowerAmplifier.ini' on node 1 has changed"));
         QVERIFY(text.contains("from: 1, (" + QString::number(0x5B74 | 0x3300000) + ".1.2002)"));
         QVERIFY(text.contains("Different node size for '/var/etc/CanNodesPowerAmplifier.ini': -3"));
         QVERIFY(text.contains("Writing 0 nodes to '/var/etc/CanNodesPowerAmplifier.ini'"));

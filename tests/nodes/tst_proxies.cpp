@@ -1,5 +1,6 @@
 #include "canbus/canconfiguration.h"
 #include "canbus/candevicescm.h"
+#include "canbus/nodes/poweramplifierpositionfinder.h"
 #include "canbus/proxy/mainboardproxy.h"
 #include "canbus/proxy/poweramplifierproxy.h"
 #include "common/rawcanclient.h"
@@ -34,7 +35,8 @@ private slots:
         QFile(sim.root() + "/dev/uio0").open(QIODevice::WriteOnly);
         qputenv("ZEF400_ROOT", sim.root().toLocal8Bit());
         QVERIFY(sim.start());
-        mainBoardDevice = std::make_unique<CanDeviceScm>(CanConfiguration(CanConfiguration::MainBoardBus));
+        mainBoardDevice
+            = std::make_unique<CanDeviceScm>(CanConfiguration(CanConfiguration::MainBoardBus));
         amplifierDevice
             = std::make_unique<CanDeviceScm>(CanConfiguration(CanConfiguration::PowerAmplifierBus));
         mainBoards = std::make_unique<MainBoardProxy>(mainBoardDevice.get());
@@ -99,6 +101,30 @@ private slots:
             acknowledged |= ((frame.id >> 8) & 0xFFF) == 0x980 && (frame.id & 0xFF) == 9
                 && frame.data == QByteArray::fromHex("C00F01");
         QVERIFY(acknowledged);
+    }
+
+    void positionSearch()
+    {
+        PowerAmplifierPositionFinder finder;
+        QObject::connect(Kubus::PowerAmplifierBus::instance(),
+            qOverload<const Kubus::PowerAmplifier_AMP_POSITION&>(
+                &Kubus::PowerAmplifierBus::message),
+            &finder, [&](const Kubus::PowerAmplifier_AMP_POSITION& record) {
+                finder.newSlotInfo(record.nodeId, record.slot);
+            });
+        QSignalSpy found(&finder, &PowerAmplifierPositionFinder::positionOfPowerAmplifierFound);
+        PowerAmplifierPositionFinder::SearchJob job({ true, false, true, true });
+        job.mainBoardNodeId = mainBoardId;
+        job.rack = 1;
+        job.unit = 1;
+        finder.addSearchJob(job);
+        QTRY_COMPARE_WITH_TIMEOUT(found.count(), 3, 5000);
+        QMap<unsigned, int> slotBySerial;
+        for (const auto& args : std::as_const(found))
+            slotBySerial.insert(serialById.value(args.at(0).toInt()),
+                args.at(1).value<PowerAmplifierPositionFinder::Position>().slot);
+        // The built-in rack: amplifier 200N in slot N, slot indexes counting from 0.
+        QCOMPARE(slotBySerial, (QMap<unsigned, int> { { 2001, 0 }, { 2003, 2 }, { 2004, 3 } }));
     }
 };
 

@@ -129,8 +129,8 @@ int NodeTool::run(const QStringList& arguments)
     m_mainBoard = args.at(0) == QLatin1String("mainboard");
     const QString command = args.at(1);
     const int expected = command == QLatin1String("scan") ? 2
-        : command == QLatin1String("update")             ? 4
-                                                         : 3;
+        : command == QLatin1String("update")              ? 4
+                                                          : 3;
     static const QStringList commands { "scan", "label", "update", "ping", "reset", "operate" };
     if (!commands.contains(command))
         return usage(QStringLiteral("unknown command '%1'").arg(command));
@@ -175,12 +175,12 @@ bool NodeTool::start(bool mainBoard)
 {
     const auto number = mainBoard ? CanBus::CanConfiguration::MainBoardBus
                                   : CanBus::CanConfiguration::PowerAmplifierBus;
+    // The reader/writer pair only logs a device that does not open; a first open of our own
+    // tells the technician at once (and sends nothing on the bus).
     try {
-        m_device = std::make_unique<CanBus::CanDeviceScm>(CanBus::CanConfiguration(number));
-        if (mainBoard)
-            m_proxy = std::make_unique<CanBus::MainBoardProxy>(m_device.get());
-        else
-            m_proxy = std::make_unique<CanBus::PowerAmplifierProxy>(m_device.get());
+        CanBus::CanDeviceScm probe { CanBus::CanConfiguration(number) };
+        probe.open(CanBus::CanDevice::Blocking);
+        probe.close();
     } catch (const CanBus::CanException& e) {
         fail(Misuse,
             QStringLiteral("cannot open /dev/can%1: %2 (%3)")
@@ -189,11 +189,11 @@ bool NodeTool::start(bool mainBoard)
                 .arg(e.value()));
         return false;
     }
-    // The reader/writer pair reports a device that did not open only through isReady().
-    if (!m_device->isReady()) {
-        fail(Misuse, QStringLiteral("cannot open /dev/can%1").arg(int(number)));
-        return false;
-    }
+    m_device = std::make_unique<CanBus::CanDeviceScm>(CanBus::CanConfiguration(number));
+    if (mainBoard)
+        m_proxy = std::make_unique<CanBus::MainBoardProxy>(m_device.get());
+    else
+        m_proxy = std::make_unique<CanBus::PowerAmplifierProxy>(m_device.get());
     bool ok = false;
     const int timeout = qEnvironmentVariableIntValue("ZEF400_NODE_FIRMWARE_TIMEOUT_MS", &ok);
     m_proxy->setFirmwareTimeout(ok && timeout > 0 ? timeout : DefaultFirmwareTimeoutMs);
@@ -246,6 +246,7 @@ int NodeTool::scan()
     QList<int> previous;
     bool havePrevious = false;
     int empty = 0;
+    int reports = 0;
     QEventLoop loop;
     connect(this, &NodeTool::nodesReported, &loop, [&] {
         QList<int> ids;
@@ -253,15 +254,18 @@ int NodeTool::scan()
             ids.append(node.nodeId);
         std::sort(ids.begin(), ids.end());
         empty = ids.isEmpty() ? empty + 1 : 0;
-        if ((havePrevious && ids == previous && !ids.isEmpty()) || empty >= ReportsToWait - 1)
+        // A bus whose nodes keep changing still ends the scan, with the last list.
+        if ((havePrevious && ids == previous && !ids.isEmpty()) || empty >= ReportsToWait - 1
+            || ++reports >= 3 * ReportsToWait)
             loop.quit();
         previous = ids;
         havePrevious = true;
     });
     loop.exec();
     if (m_lastFound.nodes.isEmpty())
-        return fail(NodeFailed, QStringLiteral("no node answered on the %1 bus")
-                                    .arg(m_mainBoard ? "mainboard" : "amplifier"));
+        return fail(NodeFailed,
+            QStringLiteral("no node answered on the %1 bus")
+                .arg(m_mainBoard ? "mainboard" : "amplifier"));
     QVector<Kubus::CanDeviceInfo> nodes = m_lastFound.nodes;
     std::sort(nodes.begin(), nodes.end(),
         [](const auto& a, const auto& b) { return a.nodeId < b.nodeId; });
@@ -299,8 +303,8 @@ int NodeTool::label(int nodeId)
         status = response.status;
     }
     if (status != 0)
-        return fail(NodeFailed,
-            QStringLiteral("label of node %1: %2").arg(nodeId).arg(statusText(status)));
+        return fail(
+            NodeFailed, QStringLiteral("label of node %1: %2").arg(nodeId).arg(statusText(status)));
     const QJsonObject result { { "nodeId", nodeId }, { "partNumber", qint64(label.partNumber) },
         { "variant", qint64(label.variant) }, { "serial", qint64(label.serialNumber) },
         { "at90Version", label.deviceSwVersion }, { "fpgaVersion", label.deviceFwVersion },
@@ -308,16 +312,16 @@ int NodeTool::label(int nodeId)
         { "bundlePartNumber", label.swBundlePartNumber }, { "name", label.deviceName },
         { "productIndex", label.productIndex },
         { "productionDate", label.productionDate.toString(Qt::ISODate) } };
-    const QString text = QStringLiteral("node %1: part %2 variant %3 serial %4\n"
-                                        "  name %5, production date %6\n"
-                                        "  AT90 %7, FPGA %8, bundle %9")
-                             .arg(nodeId)
-                             .arg(label.partNumber)
-                             .arg(label.variant)
-                             .arg(label.serialNumber)
-                             .arg(label.deviceName, label.productionDate.toString(Qt::ISODate),
-                                 label.deviceSwVersion, label.deviceFwVersion,
-                                 label.swBundleVersion);
+    const QString text
+        = QStringLiteral("node %1: part %2 variant %3 serial %4\n"
+                         "  name %5, production date %6\n"
+                         "  AT90 %7, FPGA %8, bundle %9")
+              .arg(nodeId)
+              .arg(label.partNumber)
+              .arg(label.variant)
+              .arg(label.serialNumber)
+              .arg(label.deviceName, label.productionDate.toString(Qt::ISODate),
+                  label.deviceSwVersion, label.deviceFwVersion, label.swBundleVersion);
     return finish(result, text);
 }
 
@@ -376,9 +380,8 @@ int NodeTool::update(int nodeId, const QString& file, const QString& firmware)
     if (status != 0) {
         if (m_json)
             writeFd(m_jsonFd, QJsonDocument(result).toJson(QJsonDocument::Compact) + '\n');
-        return fail(NodeFailed, QStringLiteral("update of node %1 failed: %2")
-                                    .arg(nodeId)
-                                    .arg(statusText(status)));
+        return fail(NodeFailed,
+            QStringLiteral("update of node %1 failed: %2").arg(nodeId).arg(statusText(status)));
     }
     return finish(result,
         QStringLiteral("node %1: %2 %3 written, %4 blocks (%5 written again) in %6 s; node is back")
@@ -421,12 +424,12 @@ int NodeTool::control(const QString& command, int nodeId)
     if (status != 0 || !alive) {
         if (m_json)
             writeFd(m_jsonFd, QJsonDocument(result).toJson(QJsonDocument::Compact) + '\n');
-        return fail(NodeFailed, status != 0 ? QStringLiteral("%1 of node %2: %3")
-                                                  .arg(command)
-                                                  .arg(nodeId)
-                                                  .arg(statusText(status))
-                                            : QStringLiteral("node %1 did not answer the ping")
-                                                  .arg(nodeId));
+        return fail(NodeFailed,
+            status != 0 ? QStringLiteral("%1 of node %2: %3")
+                              .arg(command)
+                              .arg(nodeId)
+                              .arg(statusText(status))
+                        : QStringLiteral("node %1 did not answer the ping").arg(nodeId));
     }
     return finish(result,
         QStringLiteral("node %1: %2 %3")

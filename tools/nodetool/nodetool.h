@@ -12,7 +12,7 @@
 namespace CanBus {
 class CanDevice;
 class Proxy;
-}
+} // namespace CanBus
 
 // The service tool zef400-node: one command on one node of one bus, through the program's own
 // proxy and Kubus bus. Exit status: 0 done, 1 the node failed or timed out, 2 misuse.
