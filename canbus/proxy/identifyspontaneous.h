@@ -1,0 +1,26 @@
+#pragma once
+
+#include "canbus/spontaneousreceiver.h"
+
+#include <QString>
+
+namespace CanBus {
+
+// Watches the identify frames of a bus for a second controller: an identify request that is not
+// a node's answer means another master drives the bus, and this program must leave it.
+class IdentifySpontaneous : public SpontaneousReceiver {
+    Q_OBJECT
+
+public:
+    IdentifySpontaneous(
+        unsigned ownDestination, const QString& stopText, QObject* parent = nullptr);
+
+protected:
+    void handleCanMessage(const CanMessage& frame) override;
+
+private:
+    unsigned m_ownDestination;
+    QString m_stopText;
+};
+
+} // namespace CanBus

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "kubus/statemachine.h"
+
+#include <QMutex>
+#include <QQueue>
+
+namespace Kubus {
+class RequestInfo;
+}
+
+namespace CanBus {
+
+class StateMachineCommandBase;
+
+// The command state machine of one node: requests queue up as jobs and run strictly one at a
+// time, in arrival order. Jobs are added from the bus's thread; the queue is examined only in the
+// machine's own thread, when the node's idle state is entered.
+class StateMachine : public Kubus::StateMachine {
+    Q_OBJECT
+
+public:
+    struct Job {
+        quint32 jobId = 0;
+        Kubus::RequestInfo* info = nullptr; // owned until handed to the command
+        StateMachineCommandBase* command = nullptr;
+    };
+
+    explicit StateMachine(QObject* parent = nullptr);
+    ~StateMachine() override;
+
+    // Callable from any thread.
+    void addJob(StateMachineCommandBase* command, Kubus::RequestInfo* info);
+    void jobFinished(unsigned jobId);
+
+    int queuedJobs() const;
+
+public slots:
+    void testNextJob();
+    void setIdle();
+
+signals:
+    void triggerTestNextJob();
+
+private:
+    // Guards the fields below; the command's nextRequest runs after it is released, since the
+    // command may add jobs itself or take long.
+    mutable QMutex m_mutex;
+    bool m_busy = false;
+    quint32 m_jobCounter = 0;
+    QQueue<Job> m_jobs;
+    Job m_currentJob;
+};
+
+} // namespace CanBus
