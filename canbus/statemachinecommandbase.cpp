@@ -20,6 +20,8 @@ StateMachineCommandBase::StateMachineCommandBase(CanNodeEngine& engine, QObject*
     , m_stateMachine(engine.stateMachine())
 {
     m_timer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early: a command's time-out is a promise to the node.
+    m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setInterval(m_timeoutInterval);
     connect(this, &StateMachineCommandBase::triggered, this,
         &StateMachineCommandBase::commandTriggered);
