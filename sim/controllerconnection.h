@@ -44,6 +44,7 @@ public:
     // One frame of this controller went into the bus queue / onto the bus.
     void frameQueued();
     void frameSent();
+    int framesWaiting() const { return m_framesWaiting; }
     // Logs the counters of frames that went nowhere.
     void logSummary();
 

@@ -20,12 +20,14 @@ struct NodeAnswer {
 class NodeBehaviour {
 public:
     // The codes with which a node rejects a frame in A_ERROR_ACK. The controller ends the
-    // running command with a communication error for each of them (the ones it does not know
-    // leave the command running into its time-out, which is not what a rejection should do).
+    // running command with a communication error for 1 to 3. An unknown service-data selector
+    // gets 4, which the command machine only logs: a label command for a selector no board has
+    // then ends by its time-out, as the controller expects of it.
     enum ErrorCode : quint8 {
         ErrorUnknownType = 1, // a message type this board does not handle
-        ErrorBadParameter = 2, // a selector, address, length or target the board does not have
+        ErrorBadParameter = 2, // an address, length, target, field or sub-unit the board lacks
         ErrorWrongState = 3, // the frame does not fit what the board is doing
+        ErrorUnknownSelector = 4, // a service-data selector the board does not have
     };
 
     virtual ~NodeBehaviour() = default;

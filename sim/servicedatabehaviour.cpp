@@ -26,9 +26,12 @@ void ServiceDataBehaviour::handle(
     const int selector = quint8(bytes.at(0));
     const int address = 4 * (quint8(bytes.at(1)) | (quint8(bytes.at(2)) << 8));
     const int length = read ? 4 : bytes.size() - 3;
-    if (!node.labels.contains(selector)
-        || address + length
-            > qMax(node.labels.value(selector).size(), LabelLayout::areaSize(selector))) {
+    if (!node.labels.contains(selector)) {
+        reject(node, frame, ErrorUnknownSelector, answers);
+        return;
+    }
+    if (address + length
+        > qMax(node.labels.value(selector).size(), LabelLayout::areaSize(selector))) {
         reject(node, frame, ErrorBadParameter, answers);
         return;
     }

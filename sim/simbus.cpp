@@ -17,15 +17,17 @@
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace Sim {
 
 namespace {
-// Real time: the wait before a frame's end is slept on a timer up to this close to it, then
-// polled through the event loop, so delivery is tens of microseconds late, not a millisecond.
-constexpr qint64 pollWindowUs = 1500;
+// Real time: the wait before a frame's end is slept on a timer descriptor (microsecond
+// resolution, unlike the millisecond steps of QTimer) up to this close to it, then polled
+// through the event loop, so delivery is microseconds late, not a millisecond.
+constexpr qint64 pollWindowUs = 200;
 constexpr int acceptRetryMs = 200;
 // Lateness samples kept for the statistic (about two minutes of a full bus).
 constexpr size_t maximumLatenessSamples = 1000000;
@@ -49,6 +51,16 @@ SimBus::SimBus(int bus, const QVector<SimNode>& nodes, const QElapsedTimer& cloc
     if (m_realtime) {
         // The kernel's default timer slack (50 us) would make every wake-up that much late.
         ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        m_timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (m_timerFd >= 0) {
+            m_timerNotifier = new QSocketNotifier(m_timerFd, QSocketNotifier::Read, this);
+            connect(m_timerNotifier, &QSocketNotifier::activated, this, [this]() {
+                quint64 expirations = 0;
+                const ssize_t n = ::read(m_timerFd, &expirations, sizeof expirations);
+                (void)n; // only clears the readiness
+                run();
+            });
+        }
     }
     m_acceptRetryTimer.setSingleShot(true);
     connect(&m_acceptRetryTimer, &QTimer::timeout, this, [this]() {
@@ -71,6 +83,8 @@ SimBus::SimBus(int bus, const QVector<SimNode>& nodes, const QElapsedTimer& cloc
 SimBus::~SimBus()
 {
     qDeleteAll(m_connections);
+    if (m_timerFd >= 0)
+        ::close(m_timerFd);
     if (m_listenFd >= 0) {
         ::close(m_listenFd);
         ::unlink(QFile::encodeName(m_socketPath).constData());
@@ -185,8 +199,10 @@ void SimBus::submit(
     pending.senderNode = senderNode;
     pending.readyUs = readyUs;
     pending.sequence = m_sequence++;
-    if (sender)
+    if (sender) {
         sender->frameQueued();
+        m_mostFramesWaiting = qMax(m_mostFramesWaiting, sender->framesWaiting());
+    }
     m_waiting.push_back(pending);
     std::push_heap(m_waiting.begin(), m_waiting.end(), &SimBus::laterReady);
     run();
@@ -207,12 +223,19 @@ bool SimBus::losesArbitration(const PendingFrame& a, const PendingFrame& b)
 void SimBus::wakeAt(qint64 us)
 {
     const qint64 waitUs = us - nowUs();
-    // Timers have millisecond steps: sleep to at least a millisecond before the end, then
-    // poll (a zero timer runs once per event-loop pass, so sockets are served meanwhile).
-    if (waitUs > pollWindowUs)
+    // Sleep to shortly before the end, then poll: a zero timer runs once per event-loop pass,
+    // so sockets are served meanwhile.
+    if (waitUs > pollWindowUs && m_timerFd >= 0) {
+        itimerspec spec {};
+        const qint64 sleepUs = waitUs - pollWindowUs * 3 / 4;
+        spec.it_value.tv_sec = time_t(sleepUs / 1000000);
+        spec.it_value.tv_nsec = long(sleepUs % 1000000) * 1000;
+        ::timerfd_settime(m_timerFd, 0, &spec, nullptr);
+    } else if (waitUs > 1000) {
         m_wakeTimer.start(int((waitUs - 1000) / 1000));
-    else
+    } else {
         m_wakeTimer.start(0);
+    }
 }
 
 void SimBus::run()
@@ -359,7 +382,7 @@ SimBus::Lateness SimBus::lateness() const
 void SimBus::logSummary()
 {
     Kubus::kuPrint(QString("%1: %2 frames on the bus").arg(name()).arg(m_framesOnBus), Q_FUNC_INFO);
-    if (m_realtime) {
+    if (m_realtime && !m_latenessUs.empty()) {
         const Lateness late = lateness();
         Kubus::kuPrint(QString("%1: delivery after the modelled end: median %2 us, 99th "
                                "percentile %3 us, maximum %4 us over %5 frames")

@@ -45,6 +45,8 @@ public:
     QVector<SimNode>& nodes() { return m_nodes; }
     const QVector<SimNode>& nodes() const { return m_nodes; }
     qint64 framesOnBus() const { return m_framesOnBus; }
+    // The most frames one controller had waiting for the bus at once.
+    int mostFramesWaiting() const { return m_mostFramesWaiting; }
     // Real time only: how late frames were delivered against their modelled end.
     struct Lateness {
         qint64 frames = 0;
@@ -103,7 +105,10 @@ private:
     PendingFrame m_inFlight;
     qint64 m_inFlightEndUs = 0;
     QTimer m_wakeTimer;
+    int m_timerFd = -1; // real time: wakes the loop shortly before a frame's end
+    QSocketNotifier* m_timerNotifier = nullptr;
     qint64 m_framesOnBus = 0;
+    int m_mostFramesWaiting = 0;
     std::vector<qint32> m_latenessUs; // real time: delivery minus modelled end, per frame
     QTimer m_spontaneousTimer;
     QTimer m_acceptRetryTimer;

@@ -58,6 +58,7 @@ bool StateDump::write(
     out << "time_us=" << wallUs << "\n";
     for (SimBus* bus : buses) {
         out << bus->name() << "_frames=" << bus->framesOnBus() << "\n";
+        out << bus->name() << "_most_frames_waiting=" << bus->mostFramesWaiting() << "\n";
         const SimBus::Lateness late = bus->lateness();
         if (late.frames > 0)
             out << bus->name() << "_lateness_us=\"" << late.medianUs << "," << late.p99Us << ","
