@@ -5,6 +5,7 @@
 #include "canbus/cannodeengine.h"
 #include "canbus/statemachine.h"
 #include "kubus/kulog.h"
+#include "kubus/requestinfo.h"
 
 #include <QDebug>
 #include <QFinalState>
@@ -75,6 +76,11 @@ QState* StateMachineCommandBase::commandState()
     connect(outer, &QState::finished, this, &StateMachineCommandBase::finished);
     m_outerState = outer;
     return outer;
+}
+
+void StateMachineCommandBase::abandonJob(unsigned, Kubus::RequestInfo* info)
+{
+    delete info;
 }
 
 QAbstractTransition* StateMachineCommandBase::errorTransition(CanNodeEngine& engine)
