@@ -11,6 +11,7 @@ StateMachine::StateMachine(QObject* parent)
 {
     connect(this, &StateMachine::triggerTestNextJob, this, &StateMachine::testNextJob,
         Qt::QueuedConnection);
+    connect(this, &QStateMachine::finished, this, &StateMachine::answerLeftJobs);
 }
 
 StateMachine::~StateMachine()
@@ -30,6 +31,10 @@ void StateMachine::addJob(StateMachineCommandBase* command, Kubus::RequestInfo* 
 
 void StateMachine::testNextJob()
 {
+    if (isFinished()) {
+        answerLeftJobs();
+        return;
+    }
     QMutexLocker locker(&m_mutex);
     // A job queued before the machine runs waits for the idle state's first entry: the
     // command's triggered() would find no active transition and the job would be lost.
@@ -47,6 +52,21 @@ void StateMachine::setIdle()
     QMutexLocker locker(&m_mutex);
     m_busy = false;
     emit triggerTestNextJob();
+}
+
+void StateMachine::answerLeftJobs()
+{
+    QQueue<Job> left;
+    {
+        QMutexLocker locker(&m_mutex);
+        left.swap(m_jobs);
+    }
+    for (const Job& job : std::as_const(left)) {
+        Kubus::kuPrint(
+            QStringLiteral("Job %1 not run: the node's state machine has finished").arg(job.jobId),
+            Q_FUNC_INFO);
+        job.command->abandonJob(job.jobId, job.info);
+    }
 }
 
 void StateMachine::jobFinished(unsigned jobId)

@@ -38,6 +38,9 @@ public:
 public slots:
     void testNextJob();
     void setIdle();
+    // Once the machine has finished (the node's service stopped) no job can run any more; each
+    // one left is answered as timed out, so that no requester waits for ever.
+    void answerLeftJobs();
 
 signals:
     void triggerTestNextJob();

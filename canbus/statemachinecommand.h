@@ -39,6 +39,30 @@ public:
 
     void nextRequest(unsigned jobId, Kubus::RequestInfo* info) override
     {
+        takeRequest(jobId, info);
+        setCurrentRequest(m_request);
+        emit triggered();
+    }
+
+    // Answered as timed out, without running (the machine has finished: nothing runs).
+    void abandonJob(unsigned jobId, Kubus::RequestInfo* info) override
+    {
+        takeRequest(jobId, info);
+        answer(Timeout);
+        m_currentJobId = 0;
+    }
+
+    void dataWritten() override { answer(Done); }
+    void timeoutError() override { answer(Timeout); }
+    void canCommunicationError() override { answer(CanCommunicationError); }
+
+    const Request& currentRequest() const { return m_request; }
+    Response& response() { return m_response; }
+
+protected:
+    // The job's request out of its handle; a fresh response addressed like it.
+    void takeRequest(unsigned jobId, Kubus::RequestInfo* info)
+    {
         m_currentJobId = jobId;
         m_answered = false;
         if (auto* typed = dynamic_cast<Kubus::RequestInfoOf<Request>*>(info)) {
@@ -52,18 +76,8 @@ public:
         fresh.nodeId = m_request.nodeId;
         fresh.spontaneous = m_request.spontaneous;
         m_response = fresh;
-        setCurrentRequest(m_request);
-        emit triggered();
     }
 
-    void dataWritten() override { answer(Done); }
-    void timeoutError() override { answer(Timeout); }
-    void canCommunicationError() override { answer(CanCommunicationError); }
-
-    const Request& currentRequest() const { return m_request; }
-    Response& response() { return m_response; }
-
-protected:
     void queueRequest(const Request& request)
     {
         m_stateMachine.addJob(this, new Kubus::RequestInfoOf<Request>(request));

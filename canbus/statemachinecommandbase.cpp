@@ -5,6 +5,7 @@
 #include "canbus/cannodeengine.h"
 #include "canbus/statemachine.h"
 #include "kubus/kulog.h"
+#include "kubus/requestinfo.h"
 
 #include <QDebug>
 #include <QFinalState>
@@ -20,6 +21,8 @@ StateMachineCommandBase::StateMachineCommandBase(CanNodeEngine& engine, QObject*
     , m_stateMachine(engine.stateMachine())
 {
     m_timer->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early: a command's time-out is a promise to the node.
+    m_timer->setTimerType(Qt::PreciseTimer);
     m_timer->setInterval(m_timeoutInterval);
     connect(this, &StateMachineCommandBase::triggered, this,
         &StateMachineCommandBase::commandTriggered);
@@ -73,6 +76,11 @@ QState* StateMachineCommandBase::commandState()
     connect(outer, &QState::finished, this, &StateMachineCommandBase::finished);
     m_outerState = outer;
     return outer;
+}
+
+void StateMachineCommandBase::abandonJob(unsigned, Kubus::RequestInfo* info)
+{
+    delete info;
 }
 
 QAbstractTransition* StateMachineCommandBase::errorTransition(CanNodeEngine& engine)

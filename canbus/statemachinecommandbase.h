@@ -49,6 +49,8 @@ public:
     // The outer state, built on the first call.
     virtual QState* commandState();
     virtual void nextRequest(unsigned jobId, Kubus::RequestInfo* info) = 0;
+    // A job that can no longer run; the default only deletes the request.
+    virtual void abandonJob(unsigned jobId, Kubus::RequestInfo* info);
     virtual void dataWritten() = 0;
     virtual void timeoutError() = 0;
     virtual void canCommunicationError() = 0;

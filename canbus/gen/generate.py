@@ -109,7 +109,10 @@ def gen_header(rows):
         if protected:
             out += ["", "protected:"] + protected
         out += ["};", ""]
-    out += ["} // namespace CanBus", ""]
+    out += ["// One new instance of every command class of the bus, in table order; the caller owns them.",
+            "QList<StateMachineCommandBase*> createMainBoardCommands(CanNodeEngine& engine);",
+            "QList<StateMachineCommandBase*> createPowerAmplifierCommands(CanNodeEngine& engine);", "",
+            "} // namespace CanBus", ""]
     return "\n".join(out)
 
 
@@ -157,6 +160,11 @@ def gen_source(rows):
                 out += ["    // No answer can carry 255: such a request ends by its time-out.",
                         f"    setSelector(request.index >= 0 && request.index <= 3 ? {table}[request.index] : 255);",
                         "}", ""]
+    for bus, prefix in (("MainBoard", "MainBoardCommand_"), ("PowerAmplifier", "PowerAmplifierCommand_")):
+        out += [f"QList<StateMachineCommandBase*> create{bus}Commands(CanNodeEngine& engine)", "{",
+                "    return {"]
+        out += [f"        new {r.name}(engine)," for r in rows if r.name.startswith(prefix)]
+        out += ["    };", "}", ""]
     out += ["} // namespace CanBus", ""]
     return "\n".join(out)
 

@@ -7,6 +7,9 @@
 #include "canbus/canspontaneousmessagefactory.h"
 #include "canbus/commandclasses.h"
 #include "canbus/paramconvert.h"
+#include "canbus/statemachine.h"
+
+#include <QFinalState>
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -49,6 +52,7 @@ private slots:
     void packing_data();
     void packing();
     void routing();
+    void jobsLeftWhenTheMachineFinishedAreAnswered();
 };
 
 void TestEngineValues::bcdWholeRangeRoundTrips()
@@ -258,6 +262,31 @@ void TestEngineValues::routing()
     QCOMPARE(out.count(), 2);
     QCOMPARE(out.at(0).at(0).value<CanMessage>().toFrameText(), QString("00600005#"));
     QCOMPARE(out.at(1).at(0).value<CanMessage>().toFrameText(), QString("006000FF#"));
+}
+
+void TestEngineValues::jobsLeftWhenTheMachineFinishedAreAnswered()
+{
+    CanNodeEngine engine(4);
+    MainBoardCommand_SetMute mute(engine);
+    StateMachine& machine = engine.stateMachine();
+    auto* idle = new QState(&machine);
+    idle->addTransition(idle, &QState::entered, new QFinalState(&machine));
+    machine.setInitialState(idle);
+    QSignalSpy answers(&mute, &MainBoardCommand_SetMute::message);
+    LogCapture log;
+    machine.start();
+    QTRY_VERIFY(machine.isFinished());
+    Kubus::MainBoard_SetMute request;
+    request.nodeId = 9;
+    mute.incomingMessage(request);
+    machine.addJob(&mute, nullptr);
+    // Answered, not left waiting: as timed out, with the engine's node id.
+    QTRY_COMPARE(answers.count(), 2);
+    for (const auto& answer : answers) {
+        QCOMPARE(answer.at(0).value<Kubus::MainBoard_SetMute::Response>().status, 1);
+        QCOMPARE(answer.at(0).value<Kubus::MainBoard_SetMute::Response>().nodeId, 4);
+    }
+    QVERIFY(log.stop().contains("Error in StateMachineCommand: request is null"));
 }
 
 QTEST_MAIN(TestEngineValues)
