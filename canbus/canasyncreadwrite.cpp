@@ -6,21 +6,13 @@
 #include "kubus/kulog.h"
 #include "kubus/threadstopper.h"
 #include "kubus/threadutils.h"
+#include "kubus/tsanannotations.h"
 
 #include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
-
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#define ZEF_TSAN_RELEASE(address) __tsan_release(address)
-#define ZEF_TSAN_ACQUIRE(address) __tsan_acquire(address)
-#else
-#define ZEF_TSAN_RELEASE(address)
-#define ZEF_TSAN_ACQUIRE(address)
-#endif
 
 namespace CanBus {
 

@@ -1,6 +1,7 @@
 #include "kubus/threadstopper.h"
 
 #include "kubus/kulog.h"
+#include "kubus/tsanannotations.h"
 
 #include <QThread>
 
@@ -12,6 +13,11 @@ ThreadStopper::ThreadStopper(QThread* thread)
     moveToThread(thread);
     connect(
         this, &ThreadStopper::queueQuit, this, &ThreadStopper::quitThread, Qt::QueuedConnection);
+    // The thread's last words, so that whoever deletes its objects after the wait is seen to
+    // come after them.
+    connect(
+        thread, &QThread::finished, this, [thread] { ZEF_TSAN_RELEASE(thread); },
+        Qt::DirectConnection);
 }
 
 void ThreadStopper::stopThread()
@@ -23,6 +29,7 @@ void ThreadStopper::stopThread()
         return;
     }
     m_thread->wait();
+    ZEF_TSAN_ACQUIRE(m_thread);
 }
 
 void ThreadStopper::processEventsAndStop(QThread& thread)
