@@ -275,10 +275,15 @@ void TestKuLog::slowAndStalledClientsInBoundedMemory()
     QCOMPARE(helper.readAllStandardOutput(), QByteArray());
     QVERIFY2(!err.contains("QReadWriteLock") && !err.contains("did not stop"), err.constData());
 
-    // The lines themselves are 90 MB. Under the thread checker its own bookkeeping grows with them.
+    // The lines themselves are 90 MB. Under the thread checker its own bookkeeping grows with them,
+    // and the address checker keeps freed memory in quarantine, so only a plain build measures it.
     const qint64 grewKb = QRegularExpression("grew (-?\\d+) kB").match(err).captured(1).toLongLong();
+#if !defined(__SANITIZE_ADDRESS__)
     if (!qEnvironmentVariableIsSet("TSAN_OPTIONS"))
         QVERIFY2(grewKb < 16384, err.constData());
+#else
+    Q_UNUSED(grewKb);
+#endif
 
     int received = 0, skipped = 0;
     int next[2] = { 0, 1 }; // each flood thread logs every second line

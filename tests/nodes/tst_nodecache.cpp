@@ -130,7 +130,7 @@ private slots:
     void damagedFileIsRebuilt_data()
     {
         QTest::addColumn<QByteArray>("content");
-        QTest::newRow("garbled bytes") << QByteArray("\x01\xff[[[=\n\x7f\x80size\n", 16);
+        QTest::newRow("garbled bytes") << QByteArray("\x01\xff[[[=\n\x7f\x80size\n");
         QTest::newRow("letters for a number")
             << QByteArray("[CanNodes]\n1\\nodeId=x\n1\\partNumber=1\n1\\serialNumber=2\n"
                           "1\\variant=1\nsize=1\n");
