@@ -24,10 +24,8 @@ struct Registry {
 
 Registry& registry()
 {
-    // Pairs live as long as the process; a registry that is never destroyed keeps them
-    // reachable to the leak checker after the static destructors have run.
-    static Registry* r = new Registry;
-    return *r;
+    static Registry r;
+    return r;
 }
 } // namespace
 
