@@ -196,11 +196,6 @@ void TestKuLog::logPort()
     QFETCH(bool, blockIt);
     QFETCH(int, expected);
 
-    if (expected == 5000) {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::AnyIPv4, 5000))
-            QSKIP("port 5000 is taken by another program");
-    }
     QTcpServer blocker;
     if (blockIt) {
         QVERIFY(blocker.listen(QHostAddress::Any, 0));
@@ -219,6 +214,9 @@ void TestKuLog::logPort()
     const int port = m.captured(1).toInt();
     if (expected < 0)
         QVERIFY2(port != 0 && port != 5000, out.constData());
+    else if (expected == 5000 && port == 0)
+        // Another program on this machine holds 5000: the attempt itself is what counts.
+        QVERIFY2(out.contains("Log server cannot listen on port 5000"), out.constData());
     else
         QCOMPARE(port, expected);
     if (blockIt)
