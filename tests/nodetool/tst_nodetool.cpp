@@ -38,6 +38,8 @@ Result runTool(const QString& root, const QStringList& args, int firmwareTimeout
     result.exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     result.out = process.readAllStandardOutput();
     result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    if (result.err.contains("Sanitizer"))
+        qWarning().noquote() << result.err;
     return result;
 }
 
