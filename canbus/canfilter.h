@@ -4,7 +4,9 @@
 
 #include <QHash>
 #include <QObject>
-#include <QReadWriteLock>
+
+#include <mutex>
+#include <shared_mutex>
 
 namespace CanBus {
 
@@ -32,8 +34,10 @@ signals:
 
 private:
     CanSpontaneousMessageFactory& m_spontaneousFactory;
-    // Nodes are added from the proxy's thread while the I/O thread looks up every frame.
-    mutable QReadWriteLock m_lock;
+    // Nodes are added from the proxy's thread while the I/O thread looks up every frame. The
+    // standard lock rather than QReadWriteLock: the thread checker follows it, while the recycled
+    // private of a contended QReadWriteLock inside Qt makes it report unlocks of destroyed mutexes.
+    mutable std::shared_mutex m_lock;
     QHash<unsigned, CanMessageFactory*> m_factories;
 };
 
