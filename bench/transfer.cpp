@@ -1,13 +1,17 @@
 // Firmware transfers through the CAN node simulator in real time: a 64 KiB AT90 image and a
 // 256 KiB FPGA image written into one amplifier through the program's own proxy, bus and
 // transfer command. Each transfer's span on the bus (access on to the confirmation of access off,
-// from the simulator's trace) is compared with its protocol floor: the exact bit times of the
-// same frames plus the node-side waits the simulator models (erase and write times from its dump,
-// and its processing delay before every answer). The rounds interleave both images; the program's
-// CPU time per block is measured around each transfer.
+// from the simulator's trace) is compared with its protocol floor: the exact bit times of every
+// frame the bus carried meanwhile (identification goes on beside the transfer and takes the bus
+// too) plus the time the bus stood idle waiting for a node. What is left is the time the bus
+// waited for the program; it is printed by the frame the program was reacting to. The floor of
+// the transfer's own frames with the node waits the simulator models (erase and write times from
+// its dump, its processing delay before every answer) is printed beside it. The rounds interleave
+// both images; the program's CPU time per block is measured around each transfer.
 
 #include "canbus/canconfiguration.h"
 #include "canbus/candevicescm.h"
+#include "canbus/canmessagetype.h"
 #include "canbus/proxy/poweramplifierproxy.h"
 #include "kubus/poweramplifierbus.h"
 #include "kubus/request.h"
@@ -19,6 +23,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
@@ -30,6 +35,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <numeric>
 
 namespace {
 
@@ -44,16 +50,34 @@ double cpuSeconds()
 
 struct Span {
     double wallUs = 0; // access on sent .. access off confirmed, on the bus
+    // The transfer's own frames and the node waits the simulator modelled for them.
+    double transferFloorUs = 0;
+    // Every frame the bus carried in the window (identification goes on beside the transfer)
+    // plus the time the bus stood idle before a node's frame: the bus cannot be done sooner.
     double floorUs = 0;
+    double otherFramesUs = 0; // bit times of the frames that are not the transfer's
+    // Idle bus while the program owed the transfer's next frame (from the end of the transfer
+    // frame before it), by that frame: the bus waiting for the program.
+    QMap<QString, QVector<double>> programWaits;
 };
 
 // The transfer's frames in the trace: from the access-on request to the node's confirmation of
-// access off.
+// access off. The trace gives every frame's end and its exact length, so the bus's idle time is
+// known exactly. Each frame of the transfer follows the one before it: a controller's frame
+// cannot go before the frame that it follows has ended, a node's answer cannot go before the
+// node has worked on the request. Idle time between the end of a transfer frame and the next
+// one from the controller is the program's (frames of other kinds in between are subtracted);
+// all other idle time is the nodes'.
 Span traceSpan(const QStringList& lines, qint64 nodeWaitUs)
 {
     Span span;
     double first = -1;
-    qint64 bits = 0;
+    double lastEnd = -1; // end of the transfer's latest frame
+    double otherSince = 0; // bus time of other frames since then
+    QString lastFrame;
+    qint64 transferBits = 0;
+    qint64 otherBits = 0;
+    double programUs = 0;
     int answers = 0;
     for (const QString& line : lines) {
         // "(SSSSSSSSSS.UUUUUU) can1 IIIIIIII#DATA D"
@@ -68,22 +92,40 @@ Span traceSpan(const QStringList& lines, qint64 nodeWaitUs)
         const bool fromNode = parts.at(3) == QLatin1String("R");
         const qint64 lengthUs = Sim::FrameBits::frameDurationUs(id, data);
         if (first < 0) {
-            if (type != 0x600 || fromNode || (data.isEmpty() || data.at(0) != char(0x33)))
+            if (type != CanBus::SCM_FW_ACC_CONTROL || fromNode
+                || (data.isEmpty() || data.at(0) != char(0x33)))
                 continue;
             first = endUs - double(lengthUs);
+            lastEnd = first;
         }
         // Identification keeps running beside the transfer; its frames are not the transfer's.
-        if (type == 0x800 || type == 0x400)
+        if (type == CanBus::SCM_IDENTIFY || type == CanBus::SCM_SET_ADDR_CO) {
+            otherBits += lengthUs;
+            otherSince += double(lengthUs);
             continue;
-        bits += lengthUs;
+        }
+        const double startUs = endUs - double(lengthUs);
+        if (!fromNode) {
+            const double idleUs = std::max(0.0, startUs - lastEnd - otherSince);
+            if (idleUs > 0)
+                span.programWaits[lastFrame] << idleUs;
+            programUs += idleUs;
+        }
+        lastEnd = endUs;
+        otherSince = 0;
+        lastFrame = CanBus::canMessageTypeName(type) + (fromNode ? " R" : " T");
+        transferBits += lengthUs;
         if (fromNode)
             ++answers;
-        if (type == 0x600 && fromNode && !data.isEmpty() && data.at(0) == char(0xCC)) {
+        if (type == CanBus::SCM_FW_ACC_CONTROL && fromNode && !data.isEmpty()
+            && data.at(0) == char(0xCC)) {
             span.wallUs = endUs - first;
             break;
         }
     }
-    span.floorUs = double(bits + nodeWaitUs + answers * NodeDelayUs);
+    span.otherFramesUs = double(otherBits);
+    span.transferFloorUs = double(transferBits + nodeWaitUs + answers * NodeDelayUs);
+    span.floorUs = span.wallUs - programUs;
     return span;
 }
 
@@ -168,14 +210,19 @@ int main(int argc, char** argv)
     }
 
     struct Kind {
-        const char* name;
-        Kubus::FirmwareUpdateInfo::FirmwareUpdateType type;
-        int size;
-        QVector<double> ratio, wall, floor, cpuPerBlock;
+        const char* name = "";
+        Kubus::FirmwareUpdateInfo::FirmwareUpdateType type {};
+        int size = 0;
+        QVector<double> ratio, transferRatio, wall, floor, other, cpuPerBlock;
+        QMap<QString, QVector<double>> waits; // program waits, all rounds
     };
-    Kind kinds[] = { { "AT90 64 KiB", Kubus::FirmwareUpdateInfo::PowerAmplifierAT90, 65536, {}, {},
-                         {}, {} },
-        { "FPGA 256 KiB", Kubus::FirmwareUpdateInfo::PowerAmplifierFPGA, 262144, {}, {}, {}, {} } };
+    Kind kinds[2];
+    kinds[0].name = "AT90 64 KiB";
+    kinds[0].type = Kubus::FirmwareUpdateInfo::PowerAmplifierAT90;
+    kinds[0].size = 65536;
+    kinds[1].name = "FPGA 256 KiB";
+    kinds[1].type = Kubus::FirmwareUpdateInfo::PowerAmplifierFPGA;
+    kinds[1].size = 262144;
     QRandomGenerator random(400);
     for (int round = 1; round <= rounds; ++round) {
         for (Kind& kind : kinds) {
@@ -217,24 +264,41 @@ int main(int argc, char** argv)
             const Span span = traceSpan(lines, nodeWait);
             const int blocks = kind.size / 256;
             kind.ratio << span.wallUs / span.floorUs;
+            kind.transferRatio << span.wallUs / span.transferFloorUs;
             kind.wall << span.wallUs / 1e6;
             kind.floor << span.floorUs / 1e6;
+            kind.other << span.otherFramesUs / 1e6;
             kind.cpuPerBlock << cpu * 1e6 / blocks;
-            std::printf(
-                "round %d %-12s bus span %7.3f s  floor %7.3f s  ratio %.4f  request %7.3f s  "
-                "CPU %6.1f us/block\n",
+            double waited = 0;
+            for (auto it = span.programWaits.cbegin(); it != span.programWaits.cend(); ++it) {
+                kind.waits[it.key()] << it.value();
+                waited += std::accumulate(it.value().cbegin(), it.value().cend(), 0.0);
+            }
+            std::printf("round %d %-12s bus span %7.3f s  floor %7.3f s  ratio %.4f  (transfer "
+                        "frames only: floor %7.3f s, ratio %.4f)  bus waited for the program "
+                        "%6.1f ms  request %7.3f s  CPU %6.1f us/block\n",
                 round, kind.name, span.wallUs / 1e6, span.floorUs / 1e6, span.wallUs / span.floorUs,
-                total, cpu * 1e6 / blocks);
+                span.transferFloorUs / 1e6, span.wallUs / span.transferFloorUs, waited / 1e3, total,
+                cpu * 1e6 / blocks);
             std::fflush(stdout);
         }
     }
     double worst = 0;
-    for (const Kind& kind : kinds) {
+    for (Kind& kind : kinds) {
         const auto [lo, hi] = std::minmax_element(kind.ratio.begin(), kind.ratio.end());
-        std::printf("%-12s median span %.3f s, floor %.3f s, ratio %.4f (spread %.4f-%.4f), "
-                    "CPU %.1f us/block\n",
-            kind.name, median(kind.wall), median(kind.floor), median(kind.ratio), *lo, *hi,
-            median(kind.cpuPerBlock));
+        std::printf("%-12s median span %.3f s, floor %.3f s (of it %.3f s other frames), ratio "
+                    "%.4f (spread %.4f-%.4f; transfer frames only %.4f), CPU %.1f us/block\n",
+            kind.name, median(kind.wall), median(kind.floor), median(kind.other),
+            median(kind.ratio), *lo, *hi, median(kind.transferRatio), median(kind.cpuPerBlock));
+        for (auto it = kind.waits.cbegin(); it != kind.waits.cend(); ++it) {
+            const double sum = std::accumulate(it.value().cbegin(), it.value().cend(), 0.0);
+            if (sum < 1000.0 * rounds)
+                continue; // under 1 ms a round: not worth a line
+            std::printf("    bus idle for the program after %-24s %6d gaps, median %5.0f us, "
+                        "%7.1f ms a round\n",
+                qPrintable(it.key().isEmpty() ? QStringLiteral("(start)") : it.key()),
+                int(it.value().size() / rounds), median(it.value()), sum / 1e3 / rounds);
+        }
         worst = std::max(worst, median(kind.ratio));
     }
     sim.terminate();

@@ -274,7 +274,7 @@ void FirmwareUpdate::slotEraseBlock()
     progress.phase = 0;
     progress.current = int(m_helper->currentBlockToErase());
     progress.count = int(m_helper->blocksToErase());
-    emit signalFirmwareUpdateProgress(progress);
+    postProgress(progress);
 }
 
 void FirmwareUpdate::slotWriteBlock()
@@ -284,7 +284,16 @@ void FirmwareUpdate::slotWriteBlock()
     const unsigned block = m_helper->currentBlock();
     progress.current = int(block == 0 ? m_helper->blocks() : block - 1);
     progress.count = int(m_helper->blocks());
-    emit signalFirmwareUpdateProgress(progress);
+    postProgress(progress);
+}
+
+// The record is taken now and sent once the machine's step is over: handing it to the bus wakes
+// the bus thread, which would otherwise compete with the frame this step is about to send.
+void FirmwareUpdate::postProgress(const Kubus::FirmwareUpdateProgress& progress)
+{
+    QMetaObject::invokeMethod(
+        this, [this, progress] { emit signalFirmwareUpdateProgress(progress); },
+        Qt::QueuedConnection);
 }
 
 void FirmwareUpdate::incomingMessage(const Kubus::FirmwareUpdate& request)

@@ -53,6 +53,8 @@ signals:
     void signalEraseBlock();
 
 private:
+    void postProgress(const Kubus::FirmwareUpdateProgress& progress);
+
     Kubus::FirmwareUpdateInfo m_info;
     std::unique_ptr<FirmwareUpdateHelper> m_helper;
     int m_rewrittenBlocks = 0;

@@ -7,16 +7,19 @@
 #include "common/simulatorprocess.h"
 #include "kubus/mainboardbus.h"
 #include "kubus/poweramplifierbus.h"
+#include "kubus/request.h"
 
 #include <QDir>
 #include <QFile>
+#include <QMutex>
 #include <QSignalSpy>
 #include <QTest>
 
 using namespace CanBus;
 
 // Both proxies in this process against the simulator's built-in rack (one mainboard, four
-// amplifiers in slots 1-4): discovery reports, spontaneous frames and the position search.
+// amplifiers in slots 1-4): discovery reports, spontaneous frames, the position search and a
+// transfer's progress.
 class TestProxies : public QObject {
     Q_OBJECT
 
@@ -41,6 +44,7 @@ private slots:
             = std::make_unique<CanDeviceScm>(CanConfiguration(CanConfiguration::PowerAmplifierBus));
         mainBoards = std::make_unique<MainBoardProxy>(mainBoardDevice.get());
         amplifiers = std::make_unique<PowerAmplifierProxy>(amplifierDevice.get());
+        amplifiers->setFirmwareTimeout(30000);
     }
     void cleanupTestCase()
     {
@@ -125,6 +129,38 @@ private slots:
                 args.at(1).value<PowerAmplifierPositionFinder::Position>().slot);
         // The built-in rack: amplifier 200N in slot N, slot indexes counting from 0.
         QCOMPARE(slotBySerial, (QMap<unsigned, int> { { 2001, 0 }, { 2003, 2 }, { 2004, 3 } }));
+    }
+
+    // 1000 bytes of AT90: four erase units, then blocks 1, 2, 3 and 0; every report reaches the
+    // bus, in order, before the response.
+    void transferReportsProgress()
+    {
+        QMutex mutex;
+        QStringList reports;
+        auto* bus = Kubus::PowerAmplifierBus::instance();
+        const auto connection = connect(
+            bus,
+            qOverload<const Kubus::FirmwareUpdateProgress&>(&Kubus::PowerAmplifierBus::message),
+            bus,
+            [&](const Kubus::FirmwareUpdateProgress& p) {
+                QMutexLocker lock(&mutex);
+                reports << QString("%1:%2/%3").arg(p.phase).arg(p.current).arg(p.count);
+            },
+            Qt::DirectConnection);
+        Kubus::FirmwareUpdate request;
+        request.nodeId = serialById.key(2002, -1);
+        request.type = Kubus::FirmwareUpdateInfo::PowerAmplifierAT90;
+        request.version = request.versionPrefix = "1.2.3";
+        request.data = QByteArray(1000, 'x');
+        QCOMPARE((Kubus::Request<Kubus::PowerAmplifierBus, Kubus::FirmwareUpdate>(nullptr, request)
+                         .execute()
+                         .status),
+            0);
+        disconnect(connection);
+        QMutexLocker lock(&mutex);
+        QCOMPARE(reports,
+            QStringList(
+                { "0:0/4", "0:1/4", "0:2/4", "0:3/4", "1:0/4", "1:1/4", "1:2/4", "1:4/4" }));
     }
 };
 
