@@ -10,7 +10,6 @@
 
 #include <QHash>
 #include <QList>
-#include <QMetaMethod>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
@@ -60,6 +59,8 @@ CanAsyncReadWrite::CanAsyncReadWrite(CanDevice* device, QObject* parent)
         m_reader, &CanReader::readError, this, &CanAsyncReadWrite::readError, Qt::QueuedConnection);
     connect(
         this, &CanAsyncReadWrite::triggerRead, m_reader, &CanReader::read, Qt::QueuedConnection);
+    connect(
+        m_writer, &CanWriter::ackWrite, this, &CanAsyncReadWrite::ackWrite, Qt::QueuedConnection);
     connect(m_writer, &CanWriter::writeError, this, &CanAsyncReadWrite::writeError,
         Qt::QueuedConnection);
     connect(
@@ -132,29 +133,6 @@ void CanAsyncReadWrite::setAutoRead(bool on)
     if (on)
         m_autoReadConnection = connect(
             m_reader, &CanReader::readDone, m_reader, &CanReader::read, Qt::QueuedConnection);
-}
-
-// The writer's acknowledgement crosses to this thread only while someone listens for it: an
-// unheard one per frame would still wake this thread for every frame written, just when the
-// frame's receiver needs the processor.
-void CanAsyncReadWrite::connectNotify(const QMetaMethod& signal)
-{
-    if (signal != QMetaMethod::fromSignal(&CanAsyncReadWrite::ackWrite))
-        return;
-    QMutexLocker lock(&m_ackWriteMutex);
-    if (m_ackWriteListeners++ == 0)
-        m_ackWriteConnection = connect(m_writer, &CanWriter::ackWrite, this,
-            &CanAsyncReadWrite::ackWrite, Qt::QueuedConnection);
-}
-
-void CanAsyncReadWrite::disconnectNotify(const QMetaMethod& signal)
-{
-    // A disconnect of every signal at once names none; the relay then stays, as it was.
-    if (signal != QMetaMethod::fromSignal(&CanAsyncReadWrite::ackWrite))
-        return;
-    QMutexLocker lock(&m_ackWriteMutex);
-    if (m_ackWriteListeners > 0 && --m_ackWriteListeners == 0)
-        disconnect(m_ackWriteConnection);
 }
 
 void CanAsyncReadWrite::read()

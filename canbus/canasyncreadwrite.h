@@ -3,7 +3,6 @@
 #include "canbus/canexception.h"
 #include "canbus/canmessage.h"
 
-#include <QMutex>
 #include <QObject>
 
 #include <atomic>
@@ -56,10 +55,6 @@ signals:
     void triggerRead();
     void triggerWrite(const CanBus::CanMessage& message);
 
-protected:
-    void connectNotify(const QMetaMethod& signal) override;
-    void disconnectNotify(const QMetaMethod& signal) override;
-
 private:
     CanDevice* const m_device;
     QThread* const m_readerThread;
@@ -68,9 +63,6 @@ private:
     CanWriter* const m_writer;
     std::atomic<bool> m_autoRead { false };
     QMetaObject::Connection m_autoReadConnection;
-    QMutex m_ackWriteMutex;
-    int m_ackWriteListeners = 0;
-    QMetaObject::Connection m_ackWriteConnection;
 };
 
 } // namespace CanBus

@@ -92,15 +92,12 @@ void Proxy::startApiService()
     if (!m_device || m_started)
         return;
     m_started = true;
-    // The pair, the filter and the destination setter share the I/O thread: a queued hop between
-    // them would only add an event-loop turn to every frame's way in and out. Automatic
-    // connections still queue should one of them live in another thread.
     connect(m_pair, &CanAsyncReadWrite::ackRead, m_filter, &CanFilter::incommingMessage,
-        Qt::AutoConnection);
+        Qt::QueuedConnection);
     connect(m_filter, &CanFilter::spontaneousMessage, m_spontaneousFactory,
         &CanSpontaneousMessageFactory::interpretIncomingCanMessage, Qt::QueuedConnection);
     connect(m_destinationSetter, &CanDestinationSetter::outMessage, m_pair,
-        &CanAsyncReadWrite::write, Qt::AutoConnection);
+        &CanAsyncReadWrite::write, Qt::QueuedConnection);
     connect(m_filter, &CanFilter::identifyMessage, m_identifyModule,
         &IdentifyModule::incomingMessage, Qt::QueuedConnection);
     connect(m_identifyModule, &IdentifyModule::foundNodes, this, &Proxy::handleFoundNodes);
