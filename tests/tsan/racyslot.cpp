@@ -1,5 +1,7 @@
 // Deliberately wrong: `counter` is changed in a slot run by a worker thread and in the main
-// thread without a lock. Built only with the thread checker, which must report it.
+// thread without a lock. Built only with the thread checker, which must report it however the
+// slot is reached: called by name ("invoke"), through a queued signal ("signal") or as a lambda
+// connected to one ("lambda").
 #include <QCoreApplication>
 #include <QThread>
 
@@ -11,6 +13,8 @@ int counter = 0;
 
 class RacySlot : public QObject {
     Q_OBJECT
+signals:
+    void poke();
 public slots:
     void bump()
     {
@@ -22,11 +26,24 @@ public slots:
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    const QByteArray how = argc > 1 ? argv[1] : "invoke";
     QThread worker;
     RacySlot racy;
+    RacySlot poker;
     racy.moveToThread(&worker);
+    if (how == "signal") {
+        QObject::connect(&poker, &RacySlot::poke, &racy, &RacySlot::bump);
+    } else if (how == "lambda") {
+        QObject::connect(&poker, &RacySlot::poke, &racy, [] {
+            ++counter;
+            QThread::currentThread()->quit();
+        });
+    }
     worker.start();
-    QMetaObject::invokeMethod(&racy, "bump", Qt::QueuedConnection);
+    if (how == "invoke")
+        QMetaObject::invokeMethod(&racy, "bump", Qt::QueuedConnection);
+    else
+        emit poker.poke();
     QThread::msleep(100);
     ++counter;
     worker.wait();
