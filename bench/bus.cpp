@@ -7,6 +7,12 @@
 //     blocked on a semaphore. The two trips alternate one by one.
 // Each round compares the two sides measured in it (ratio of the round's medians); the figures
 // are the medians over the rounds, with the spread of the rounds, after one round of warm-up.
+//
+// All threads share one core. Spread over cores, a hop's cost is mostly how soon a sleeping core
+// wakes up, which on a shared virtual machine changes from minute to minute (hops of 6, 11 or
+// 23 us), and the request's extra work partly overlaps those waits: the ratio went from 1.25 to
+// 1.05 with the machine's mood. On one core every hop is a plain switch and the comparison is of
+// the work per trip.
 #include "kubus/mainboardbus.h"
 #include "kubus/request.h"
 
@@ -14,6 +20,8 @@
 #include <QElapsedTimer>
 #include <QSemaphore>
 #include <QThread>
+
+#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
@@ -143,6 +151,13 @@ static std::pair<double, double> alternate(QObject* context, A tripA, B tripB)
 
 int main(int argc, char** argv)
 {
+    // Before any thread starts, so that every thread inherits it.
+    const int cpu = sched_getcpu();
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    const bool pinned = cpu >= 0 && sched_setaffinity(0, sizeof one, &one) == 0;
+
     QCoreApplication app(argc, argv);
     MainBoardBus* bus = MainBoardBus::instance();
     bus->supportNode(Node);
@@ -221,8 +236,10 @@ int main(int argc, char** argv)
         tripRatio.add(request / bareRound);
     }
     std::printf("%d rounds after one of warm-up; %d records and %d round trips of each kind per "
-                "round\n",
-        Rounds, Records, RoundTrips);
+                "round; %s\n",
+        Rounds, Records, RoundTrips,
+        pinned ? qPrintable(QString("all threads on CPU %1").arg(cpu))
+               : "threads NOT held to one CPU (sched_setaffinity failed)");
     busRate.print("records through the bus:", "k/s", 1e-3);
     bareRate.print("records through a bare signal:", "k/s", 1e-3);
     rateRatio.print("bus / bare throughput, per round:", "x", 1);
