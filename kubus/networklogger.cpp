@@ -289,6 +289,15 @@ void NetworkLogger::shutdown()
     // Without an application object the thread has no event loop to stop.
     if (QThread::currentThread() == logger->m_thread || !logger->m_thread->isRunning())
         return;
+    // The call below wakes the thread's event loop through a descriptor that the thread made as
+    // it started; without log clients it is the first wake-up from outside. Waiting for the
+    // start report orders the two in a way the thread checker can follow (Qt's own hand-over
+    // uses locks it cannot see).
+    {
+        std::unique_lock<std::mutex> lock(logger->m_listenMutex);
+        logger->m_listenDone.wait_for(lock, std::chrono::milliseconds(exitWaitMs),
+            [logger] { return logger->m_listenTried; });
+    }
     // Queued behind the lines still on their way, so those reach the clients first.
     QMetaObject::invokeMethod(logger, "shutdownInThread", Qt::QueuedConnection);
     if (!logger->m_thread->wait(QDeadlineTimer(exitWaitMs)))

@@ -3,6 +3,7 @@
 #include "canbus/canmessaget.h"
 #include "sim/controlbehaviour.h"
 #include "sim/noderesponder.h"
+#include "sim/simnode.h"
 
 #include <QCryptographicHash>
 #include <QTextStream>
@@ -49,14 +50,6 @@ SimNode::ActiveFault* pendingFault(SimNode& node, NodeFault::Kind kind)
             return &active;
     }
     return nullptr;
-}
-
-int usedLength(const QByteArray& flash)
-{
-    int end = flash.size();
-    while (end > 0 && quint8(flash.at(end - 1)) == 0xFF)
-        --end;
-    return end;
 }
 
 } // namespace
@@ -238,7 +231,7 @@ void FirmwareBehaviour::dump(const SimNode& node, QTextStream& out)
     } flashes[] = { { "at90", node.at90Flash, validBit(at90Selector) },
         { "fpga", node.fpgaFlash, validBit(fpgaSelector) } };
     for (const auto& f : flashes) {
-        const QByteArray used = f.flash.left(usedLength(f.flash));
+        const QByteArray used = f.flash.left(SimNode::usedFlashLength(f.flash));
         out << f.which << "_flash_sha256="
             << QCryptographicHash::hash(used, QCryptographicHash::Sha256).toHex() << "\n";
         out << f.which << "_valid=" << ((node.protocolVersion & f.bit) ? "true" : "false") << "\n";

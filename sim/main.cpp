@@ -9,6 +9,8 @@
 
 int main(int argc, char* argv[])
 {
+    // Before any thread exists, so that every thread inherits the blocked set.
+    Sim::Simulator::blockControlSignals();
     // The log server's port belongs to the program under test; the simulator's own log server
     // takes any free port so that both can run side by side.
     qputenv("ZEF400_LOG_PORT", "0");

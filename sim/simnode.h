@@ -55,6 +55,9 @@ public:
     int boardLabelSelector() const { return kind == MainBoard ? 48 : 0; }
     QString name() const { return QString("can%1/%2").arg(bus).arg(serial); }
 
+    // Bytes of a flash up to the last one that is not erased (0xFF).
+    static int usedFlashLength(const QByteArray& flash);
+
     QByteArray labelBytes(int selector, int address, int length) const;
     void writeLabel(int selector, int address, const QByteArray& bytes);
     QString labelText(int selector, int address, int length) const;

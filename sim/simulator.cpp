@@ -9,14 +9,27 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <sys/socket.h>
+#include <cstring>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace Sim {
 
-int Simulator::s_signalPipe[2] = { -1, -1 };
+namespace {
+
+sigset_t controlSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGUSR1);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
+}
+
+} // namespace
 
 Simulator::Simulator(QObject* parent)
     : QObject(parent)
@@ -26,16 +39,17 @@ Simulator::Simulator(QObject* parent)
 
 Simulator::~Simulator()
 {
+    delete m_signalNotifier;
+    if (m_signalFd >= 0)
+        ::close(m_signalFd);
     qDeleteAll(m_buses);
     m_buses.clear();
 }
 
-void Simulator::signalHandler(int signal)
+void Simulator::blockControlSignals()
 {
-    // Only async-signal-safe work here; the event loop does the rest.
-    const char byte = char(signal);
-    const ssize_t written = ::write(s_signalPipe[1], &byte, 1);
-    (void)written;
+    const sigset_t set = controlSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 bool Simulator::start(const Options& options, QString* error)
@@ -66,6 +80,18 @@ bool Simulator::start(const Options& options, QString* error)
     if (!options.traceFile.isEmpty() && !m_trace.open(options.traceFile, error))
         return false;
 
+    // Before the sockets listen: whoever waits for them may signal at once. A signal that came
+    // earlier is pending and is read here too.
+    const sigset_t taken = controlSignals();
+    m_signalFd = ::signalfd(-1, &taken, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (m_signalFd < 0) {
+        *error
+            = QString("cannot take signals: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    m_signalNotifier = new QSocketNotifier(m_signalFd, QSocketNotifier::Read, this);
+    connect(m_signalNotifier, &QSocketNotifier::activated, this, &Simulator::onSignal);
+
     for (int bus = 0; bus < 2; ++bus) {
         auto* simBus = new SimBus(
             bus, rack.nodes, m_clock, options.realtime, m_trace.isOpen() ? &m_trace : nullptr);
@@ -83,18 +109,6 @@ bool Simulator::start(const Options& options, QString* error)
     connect(m_buses.at(0), &SimBus::slotSignalled, m_buses.at(1), &SimBus::signalSlot,
         Qt::QueuedConnection);
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, s_signalPipe) == 0) {
-        ::fcntl(s_signalPipe[1], F_SETFL, O_NONBLOCK);
-        m_signalNotifier = new QSocketNotifier(s_signalPipe[0], QSocketNotifier::Read, this);
-        connect(m_signalNotifier, &QSocketNotifier::activated, this, &Simulator::onSignal);
-        struct sigaction action { };
-        action.sa_handler = &Simulator::signalHandler;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGUSR1, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-        sigaction(SIGINT, &action, nullptr);
-    }
     Kubus::kuPrint(
         QString("Simulator running%1").arg(options.realtime ? " in real time" : ""), Q_FUNC_INFO);
     return true;
@@ -116,14 +130,14 @@ bool Simulator::writeDump()
 
 void Simulator::onSignal()
 {
-    char byte = 0;
-    if (::read(s_signalPipe[0], &byte, 1) != 1)
+    signalfd_siginfo info {};
+    if (::read(m_signalFd, &info, sizeof info) != ssize_t(sizeof info))
         return;
-    if (byte == SIGUSR1) {
+    if (info.ssi_signo == SIGUSR1) {
         writeDump();
         return;
     }
-    Kubus::kuPrint(QString("Simulator ends on signal %1").arg(int(byte)), Q_FUNC_INFO);
+    Kubus::kuPrint(QString("Simulator ends on signal %1").arg(info.ssi_signo), Q_FUNC_INFO);
     for (SimBus* bus : m_buses)
         bus->logSummary();
     if (!m_options.dumpFile.isEmpty())

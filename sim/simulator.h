@@ -17,6 +17,12 @@ class SimBus;
 
 // The whole simulator: both buses with their nodes, the trace, the state dump and the signal
 // handling (SIGUSR1 writes the dump, SIGTERM and SIGINT write it and end the run).
+//
+// The three signals are never handled asynchronously: they stay blocked in every thread and are
+// read from a signal descriptor in the event loop. A handler that merely wakes the loop can be
+// late forever: the thread checker defers a handler until the thread next passes one of its
+// checkpoints, and a loop that went to sleep in poll without one (glib's poll, called from a
+// library the checker ignores, is not one) sleeps on with the signal owed to it.
 class Simulator : public QObject {
     Q_OBJECT
 
@@ -32,6 +38,12 @@ public:
     explicit Simulator(QObject* parent = nullptr);
     ~Simulator() override;
 
+    // Blocks SIGUSR1, SIGTERM and SIGINT in the calling thread and in every thread started from
+    // it later. Call first thing in main, before any thread starts (the log server's thread comes
+    // with the first log line): a thread that left them open would take them with their default
+    // action, which ends the process.
+    static void blockControlSignals();
+
     // Reads the rack, applies the faults, opens trace and sockets. On failure the reason is in
     // error and nothing listens.
     bool start(const Options& options, QString* error);
@@ -40,14 +52,13 @@ public:
 
 private:
     void onSignal();
-    static void signalHandler(int signal);
 
     Options m_options;
     QElapsedTimer m_clock;
     TraceWriter m_trace;
     QList<SimBus*> m_buses;
+    int m_signalFd = -1;
     QSocketNotifier* m_signalNotifier = nullptr;
-    static int s_signalPipe[2];
 };
 
 } // namespace Sim

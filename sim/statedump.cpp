@@ -4,6 +4,7 @@
 #include "sim/firmwarebehaviour.h"
 #include "sim/noderesponder.h"
 #include "sim/simbus.h"
+#include "sim/simnode.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -14,14 +15,6 @@ namespace Sim {
 
 namespace {
 
-int usedLength(const QByteArray& flash)
-{
-    int end = flash.size();
-    while (end > 0 && quint8(flash.at(end - 1)) == 0xFF)
-        --end;
-    return end;
-}
-
 bool writeFlash(const QString& path, const QByteArray& flash, QString* error)
 {
     QSaveFile file(path);
@@ -29,7 +22,7 @@ bool writeFlash(const QString& path, const QByteArray& flash, QString* error)
         *error = QString("cannot write %1: %2").arg(path, file.errorString());
         return false;
     }
-    file.write(flash.left(usedLength(flash)));
+    file.write(flash.left(SimNode::usedFlashLength(flash)));
     if (!file.commit()) {
         *error = QString("cannot write %1: %2").arg(path, file.errorString());
         return false;
@@ -121,7 +114,7 @@ bool StateDump::write(
             for (const auto& f : flashes) {
                 const QString file = flashFileName(path, node.bus, node.serial, f.which);
                 out << f.which << "_flash_size=" << f.flash.size() << "\n";
-                out << f.which << "_flash_used=" << usedLength(f.flash) << "\n";
+                out << f.which << "_flash_used=" << SimNode::usedFlashLength(f.flash) << "\n";
                 out << f.which << "_flash_file=" << file << "\n";
                 if (!writeFlash(file, f.flash, error))
                     return false;
