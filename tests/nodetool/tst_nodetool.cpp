@@ -279,11 +279,11 @@ private slots:
             QCOMPARE(QSet<int>(ids[bus].begin(), ids[bus].end()).size(), 32);
         }
         // Restart every amplifier: they come back without id and get their old ones.
-        for (int serial : { 5000, 5017, 5031 })
-            QCOMPARE(runTool(sim.root(),
-                         { "amplifier", "reset", QString::number(ids["amplifier"].value(serial)) })
-                         .exit,
-                0);
+        for (int serial : { 5000, 5017, 5031 }) {
+            const Result reset = runTool(sim.root(),
+                { "amplifier", "reset", QString::number(ids["amplifier"].value(serial)) });
+            QVERIFY2(reset.exit == 0, qPrintable(reset.err));
+        }
         QCOMPARE(
             idsBySerial(runTool(sim.root(), { "--json", "amplifier", "scan" })), ids["amplifier"]);
 
