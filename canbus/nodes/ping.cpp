@@ -1,75 +1,11 @@
 #include "canbus/nodes/ping.h"
 
-#include "canbus/bufferedsignaltransition.h"
-#include "canbus/canmessagefactory.h"
-#include "canbus/canmessaget.h"
-
-#include <QFinalState>
-#include <QState>
-
 namespace CanBus {
 
-namespace {
-
-class PingSendTransition : public BufferedSignalTransition {
-public:
-    PingSendTransition(Ping& ping, QState* source, QAbstractState* target)
-        : BufferedSignalTransition(ping.stateMachine(), source, SIGNAL(entered()), target, source)
-        , m_ping(ping)
-    {
-    }
-
-protected:
-    void onTransition(QEvent*) override { m_ping.sendPing(); }
-
-private:
-    Ping& m_ping;
-};
-
-class PingResultTransition : public BufferedSignalTransition {
-public:
-    PingResultTransition(Ping& ping, const QObject* sender, const char* signal, bool alive,
-        QState* source, QAbstractState* target)
-        : BufferedSignalTransition(ping.stateMachine(), sender, signal, target, source)
-        , m_ping(ping)
-        , m_alive(alive)
-    {
-    }
-
-protected:
-    void onTransition(QEvent*) override { m_ping.setAlive(m_alive); }
-
-private:
-    Ping& m_ping;
-    bool m_alive;
-};
-
-} // namespace
-
 Ping::Ping(CanNodeEngine& engine, QObject* parent)
-    : StateMachineCommand<Kubus::Ping>(engine, parent)
-    , m_waitTimer(this)
+    : TimedReplyCommand(
+        engine, [this](CanMessageT<SCM_IDENTIFY>& frame) { buildPing(frame); }, parent)
 {
-}
-
-QState* Ping::state(QState* parent)
-{
-    m_waitTimer.setInterval(WaitMs);
-    m_waitTimer.setSingleShot(true);
-
-    auto* root = new QState(parent);
-    auto* send = new QState(root);
-    auto* wait = new QState(root);
-    auto* done = new QFinalState(root);
-    root->setInitialState(send);
-
-    new PingSendTransition(*this, send, wait);
-    connect(wait, &QState::entered, &m_waitTimer, qOverload<>(&QTimer::start));
-    new PingResultTransition(*this, m_engine.canMessageFactory().signalObject<SCM_IDENTIFY>(),
-        CanMessageType::signalName(), true, wait, done);
-    new PingResultTransition(*this, &m_waitTimer, SIGNAL(timeout()), false, wait, done);
-    connect(done, &QState::entered, this, &StateMachineCommandBase::slotDataWritten);
-    return root;
 }
 
 void Ping::setCurrentRequest(const Kubus::Ping& request)
@@ -78,15 +14,13 @@ void Ping::setCurrentRequest(const Kubus::Ping& request)
     m_nodeId = quint8(request.nodeId & 0xFF);
 }
 
-void Ping::sendPing()
+void Ping::buildPing(CanMessageT<SCM_IDENTIFY>& frame) const
 {
-    CanMessageT<SCM_IDENTIFY> frame;
     frame.setNodeId(CanIdentifier::BroadcastNodeId);
     frame.setScmPartNumber(quint16(91204400u & 0xFFFF));
     frame.setScmVariantNumber(1);
     frame.setScmSerialNumber(4711);
     frame.setNodeId(m_nodeId);
-    m_engine.canMessageFactory().sendMessage(frame);
 }
 
 void Ping::dataWritten()

@@ -258,11 +258,15 @@ void Proxy::addFirmwareUpdate(FirmwareUpdate* command, QState* idle, Kubus::Bus*
         &IdentifyModule::startIdentifyMessage);
 }
 
-void Proxy::addControlCommands(CanNodeEngine& engine, QState* idle)
+void Proxy::addNodeCommands(
+    CanNodeEngine& engine, QState* idle, const QList<StateMachineCommandBase*>& busCommands)
 {
     addCommand(idle, new Reset(engine));
     addCommand(idle, new Ping(engine));
     addCommand(idle, new Operate(engine));
+    for (StateMachineCommandBase* command : busCommands)
+        addCommand(idle, command);
+    addFirmwareUpdate(new FirmwareUpdate(engine), idle, m_bus);
 }
 
 FirmwareUpdate* Proxy::firmwareUpdateCommand(int nodeId) const
