@@ -3,6 +3,8 @@
 #include "canbus/canmessagefactory.h"
 #include "canbus/canspontaneousmessagefactory.h"
 
+#include <mutex>
+
 namespace CanBus {
 
 CanFilter::CanFilter(CanSpontaneousMessageFactory& spontaneousFactory, QObject* parent)
@@ -13,14 +15,14 @@ CanFilter::CanFilter(CanSpontaneousMessageFactory& spontaneousFactory, QObject* 
 
 void CanFilter::registerCanMessageFactory(unsigned nodeId, CanMessageFactory& factory)
 {
-    QWriteLocker locker(&m_lock);
+    std::unique_lock<std::shared_mutex> locker(m_lock);
     if (!m_factories.contains(nodeId))
         m_factories.insert(nodeId, &factory);
 }
 
 CanMessageFactory* CanFilter::canMessageFactory(unsigned nodeId) const
 {
-    QReadLocker locker(&m_lock);
+    std::shared_lock<std::shared_mutex> locker(m_lock);
     return m_factories.value(nodeId, nullptr);
 }
 

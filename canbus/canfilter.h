@@ -4,7 +4,8 @@
 
 #include <QHash>
 #include <QObject>
-#include <QReadWriteLock>
+
+#include <shared_mutex>
 
 namespace CanBus {
 
@@ -32,8 +33,11 @@ signals:
 
 private:
     CanSpontaneousMessageFactory& m_spontaneousFactory;
-    // Nodes are added from the proxy's thread while the I/O thread looks up every frame.
-    mutable QReadWriteLock m_lock;
+    // Nodes are added from the proxy's thread while the I/O thread looks up every frame. A
+    // standard lock rather than Qt's: the thread checker sees its every lock and unlock, while
+    // Qt's read-write lock hands its contended state between threads unseen and is then reported
+    // as unlocked by the wrong thread.
+    mutable std::shared_mutex m_lock;
     QHash<unsigned, CanMessageFactory*> m_factories;
 };
 

@@ -141,7 +141,11 @@ void Proxy::stopApiService()
         Kubus::ThreadStopper::processEventsAndStop(m_spontaneousThread);
     Kubus::ThreadStopper::processEventsAndStop(m_ioThread);
     Kubus::ThreadStopper::processEventsAndStop(m_proxyThread);
-    m_pair = nullptr;
+    if (m_pair) {
+        // Nothing of the proxy uses the pair any more: the threads that did are stopped.
+        CanAsyncReadWrite::release(m_device);
+        m_pair = nullptr;
+    }
 }
 
 void Proxy::handleIdentifyInfo(const Kubus::IdentifyInfo& info)
