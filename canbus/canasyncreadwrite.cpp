@@ -17,9 +17,16 @@
 namespace CanBus {
 
 namespace {
+// The pairs handed out by instance(), with the number of users that have not released them yet.
+// Empty again when every user has released its pair, so nothing is left for the static
+// destructors at exit, when the devices are long gone.
 struct Registry {
+    struct Entry {
+        CanAsyncReadWrite* pair = nullptr;
+        int users = 0;
+    };
     QMutex mutex;
-    QHash<CanDevice*, CanAsyncReadWrite*> pairs;
+    QHash<CanDevice*, Entry> pairs;
 };
 
 Registry& registry()
@@ -33,10 +40,26 @@ CanAsyncReadWrite* CanAsyncReadWrite::instance(CanDevice* device)
 {
     Registry& r = registry();
     QMutexLocker lock(&r.mutex);
-    CanAsyncReadWrite*& pair = r.pairs[device];
-    if (!pair)
-        pair = new CanAsyncReadWrite(device);
-    return pair;
+    Registry::Entry& entry = r.pairs[device];
+    if (!entry.pair)
+        entry.pair = new CanAsyncReadWrite(device);
+    ++entry.users;
+    return entry.pair;
+}
+
+void CanAsyncReadWrite::release(CanDevice* device)
+{
+    CanAsyncReadWrite* last = nullptr;
+    {
+        Registry& r = registry();
+        QMutexLocker lock(&r.mutex);
+        const auto entry = r.pairs.find(device);
+        if (entry == r.pairs.end() || --entry->users > 0)
+            return;
+        last = entry->pair;
+        r.pairs.erase(entry);
+    }
+    delete last;
 }
 
 CanAsyncReadWrite::CanAsyncReadWrite(CanDevice* device, QObject* parent)
@@ -82,7 +105,7 @@ CanAsyncReadWrite::~CanAsyncReadWrite()
     {
         Registry& r = registry();
         QMutexLocker lock(&r.mutex);
-        if (r.pairs.value(m_device) == this)
+        if (r.pairs.value(m_device).pair == this)
             r.pairs.remove(m_device);
     }
     stop();

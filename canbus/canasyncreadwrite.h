@@ -22,8 +22,13 @@ class CanAsyncReadWrite : public QObject {
     Q_OBJECT
 
 public:
-    // The pair of device, made and started on first request and kept for the whole run.
+    // The pair of device, made and started on first request and shared by every user of the
+    // device until the last one releases it. The pair holds the device, so its users release it
+    // before the device ends.
     static CanAsyncReadWrite* instance(CanDevice* device);
+    // One user is done with the device's pair; the last one stops and deletes it. Call from a
+    // thread that is neither of the pair's nor the one it lives in (or with that one stopped).
+    static void release(CanDevice* device);
 
     // Opens the device and starts both threads, with auto-read on.
     explicit CanAsyncReadWrite(CanDevice* device, QObject* parent = nullptr);

@@ -21,20 +21,17 @@ bool CanCharDevicePort::open(const QByteArray& path, bool nonBlocking)
         return false;
     const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd < 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
+        closeKeepingErrno(fd);
         return false;
     }
-    m_nonBlocking = nonBlocking;
     m_wakeFd.store(wakeFd);
-    m_fd.store(fd);
+    setOpened(fd, nonBlocking);
     return true;
 }
 
 void CanCharDevicePort::ioctl(quint32 request, const void* argument, int)
 {
-    const int fd = m_fd.load();
+    const int fd = descriptor();
     if (fd >= 0)
         ::ioctl(fd, static_cast<unsigned long>(request), argument);
 }
@@ -56,34 +53,18 @@ bool CanCharDevicePort::waitReady(int fd, short events) const
 
 qint64 CanCharDevicePort::read(char* buffer, qint64 maxSize)
 {
-    const int fd = m_fd.load();
-    if (fd < 0) {
-        errno = EBADF;
+    const int fd = descriptor();
+    if (fd < 0 || (!nonBlocking() && !waitReady(fd, POLLIN)))
         return -1;
-    }
-    if (!m_nonBlocking && !waitReady(fd, POLLIN))
-        return -1;
-    qint64 n;
-    do
-        n = ::read(fd, buffer, static_cast<size_t>(maxSize));
-    while (n < 0 && errno == EINTR);
-    return n;
+    return restartingOnSignal([&] { return ::read(fd, buffer, static_cast<size_t>(maxSize)); });
 }
 
 qint64 CanCharDevicePort::write(const char* data, qint64 size)
 {
-    const int fd = m_fd.load();
-    if (fd < 0) {
-        errno = EBADF;
+    const int fd = descriptor();
+    if (fd < 0 || (!nonBlocking() && !waitReady(fd, POLLOUT)))
         return -1;
-    }
-    if (!m_nonBlocking && !waitReady(fd, POLLOUT))
-        return -1;
-    qint64 n;
-    do
-        n = ::write(fd, data, static_cast<size_t>(size));
-    while (n < 0 && errno == EINTR);
-    return n;
+    return restartingOnSignal([&] { return ::write(fd, data, static_cast<size_t>(size)); });
 }
 
 void CanCharDevicePort::interrupt()
@@ -97,7 +78,7 @@ void CanCharDevicePort::interrupt()
 
 void CanCharDevicePort::close()
 {
-    const int fd = m_fd.exchange(-1);
+    const int fd = takeDescriptor();
     if (fd >= 0)
         ::close(fd);
     const int wakeFd = m_wakeFd.exchange(-1);

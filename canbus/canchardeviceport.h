@@ -14,7 +14,6 @@ public:
     ~CanCharDevicePort() override;
 
     bool open(const QByteArray& path, bool nonBlocking) override;
-    bool isOpen() const override { return m_fd.load() >= 0; }
     void ioctl(quint32 request, const void* argument, int argSize) override;
     qint64 read(char* buffer, qint64 maxSize) override;
     qint64 write(const char* data, qint64 size) override;
@@ -25,9 +24,7 @@ private:
     // Waits until fd is ready for events or the port is interrupted; false when interrupted.
     bool waitReady(int fd, short events) const;
 
-    std::atomic<int> m_fd { -1 };
     std::atomic<int> m_wakeFd { -1 };
-    bool m_nonBlocking = false;
 };
 
 } // namespace CanBus

@@ -4,9 +4,32 @@
 #include "canbus/cansocketport.h"
 #include "platform/rootpath.h"
 
+#include <unistd.h>
+
 namespace CanBus {
 
 CanDriverPort::~CanDriverPort() = default;
+
+void CanDriverPort::setOpened(int fd, bool nonBlocking)
+{
+    m_nonBlocking = nonBlocking;
+    m_fd.store(fd);
+}
+
+int CanDriverPort::descriptor() const
+{
+    const int fd = m_fd.load();
+    if (fd < 0)
+        errno = EBADF;
+    return fd;
+}
+
+void CanDriverPort::closeKeepingErrno(int fd)
+{
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+}
 
 std::unique_ptr<CanDriverPort> CanDriverPort::create()
 {

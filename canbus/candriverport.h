@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <atomic>
+#include <cerrno>
 #include <memory>
 
 namespace CanBus {
@@ -20,7 +22,7 @@ public:
 
     // Opens the device read-write; false (with errno set) when it cannot be opened.
     virtual bool open(const QByteArray& path, bool nonBlocking) = 0;
-    virtual bool isOpen() const = 0;
+    bool isOpen() const { return m_fd.load() >= 0; }
     // One ioctl request with its argument of argSize bytes; the result is not the caller's
     // concern, as the driver's answers carry nothing the device needs.
     virtual void ioctl(quint32 request, const void* argument, int argSize) = 0;
@@ -34,6 +36,31 @@ public:
 
     // The socket stand-in under ZEF400_ROOT, else the character device.
     static std::unique_ptr<CanDriverPort> create();
+
+protected:
+    // The leaf's descriptor and mode after a successful open.
+    void setOpened(int fd, bool nonBlocking);
+    // The descriptor while open, else -1 with errno EBADF.
+    int descriptor() const;
+    // Takes the descriptor away (-1 when there was none): the leaf closes it.
+    int takeDescriptor() { return m_fd.exchange(-1); }
+    bool nonBlocking() const { return m_nonBlocking; }
+    // Closes fd after a later step of open failed, keeping that step's errno for the caller.
+    static void closeKeepingErrno(int fd);
+
+    // A read, write or send that a signal interrupted is simply made again.
+    template <class Call> static qint64 restartingOnSignal(Call call)
+    {
+        qint64 n;
+        do
+            n = qint64(call());
+        while (n < 0 && errno == EINTR);
+        return n;
+    }
+
+private:
+    std::atomic<int> m_fd { -1 };
+    bool m_nonBlocking = false;
 };
 
 } // namespace CanBus

@@ -3,6 +3,8 @@
 #include "canbus/canmessagefactory.h"
 #include "canbus/canspontaneousmessagefactory.h"
 
+#include <mutex>
+
 namespace CanBus {
 
 CanFilter::CanFilter(CanSpontaneousMessageFactory& spontaneousFactory, QObject* parent)

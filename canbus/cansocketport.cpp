@@ -36,15 +36,12 @@ bool CanSocketPort::open(const QByteArray& path, bool nonBlocking)
     if (fd < 0)
         return false;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
+        closeKeepingErrno(fd);
         return false;
     }
-    m_nonBlocking = nonBlocking;
     m_pending.clear();
     m_pendingPos = 0;
-    m_fd.store(fd);
+    setOpened(fd, nonBlocking);
     return true;
 }
 
@@ -62,18 +59,15 @@ void CanSocketPort::ioctl(quint32 request, const void* argument, int argSize)
 qint64 CanSocketPort::read(char* buffer, qint64 maxSize)
 {
     if (m_pendingPos >= m_pending.size()) {
-        const int fd = m_fd.load();
-        if (fd < 0) {
-            errno = EBADF;
+        const int fd = descriptor();
+        if (fd < 0)
             return -1;
-        }
         if (m_packet.size() != MaxPacket)
             m_packet.resize(MaxPacket);
-        ssize_t n;
-        do
-            n = ::recv(
-                fd, m_packet.data(), MaxPacket, MSG_TRUNC | (m_nonBlocking ? MSG_DONTWAIT : 0));
-        while (n < 0 && errno == EINTR);
+        qint64 n = restartingOnSignal([&] {
+            return ::recv(
+                fd, m_packet.data(), MaxPacket, MSG_TRUNC | (nonBlocking() ? MSG_DONTWAIT : 0));
+        });
         if (n <= 0)
             return n;
         if (n > MaxPacket) {
@@ -97,30 +91,24 @@ qint64 CanSocketPort::read(char* buffer, qint64 maxSize)
 
 qint64 CanSocketPort::write(const char* data, qint64 size)
 {
-    const int fd = m_fd.load();
-    if (fd < 0) {
-        errno = EBADF;
+    const int fd = descriptor();
+    if (fd < 0)
         return -1;
-    }
     // No SIGPIPE when the simulator has gone: the caller gets EPIPE instead.
-    const int flags = MSG_NOSIGNAL | (m_nonBlocking ? MSG_DONTWAIT : 0);
-    ssize_t n;
-    do
-        n = ::send(fd, data, static_cast<size_t>(size), flags);
-    while (n < 0 && errno == EINTR);
-    return n;
+    const int flags = MSG_NOSIGNAL | (nonBlocking() ? MSG_DONTWAIT : 0);
+    return restartingOnSignal([&] { return ::send(fd, data, static_cast<size_t>(size), flags); });
 }
 
 void CanSocketPort::interrupt()
 {
-    const int fd = m_fd.load();
+    const int fd = descriptor();
     if (fd >= 0)
         ::shutdown(fd, SHUT_RDWR);
 }
 
 void CanSocketPort::close()
 {
-    const int fd = m_fd.exchange(-1);
+    const int fd = takeDescriptor();
     if (fd >= 0) {
         ::shutdown(fd, SHUT_RDWR);
         ::close(fd);

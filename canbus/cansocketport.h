@@ -4,8 +4,6 @@
 
 #include <QByteArray>
 
-#include <atomic>
-
 namespace CanBus {
 
 // The CAN device stand-in: a Unix SOCK_SEQPACKET connection to the node simulator. Each ioctl
@@ -17,7 +15,6 @@ public:
     ~CanSocketPort() override;
 
     bool open(const QByteArray& path, bool nonBlocking) override;
-    bool isOpen() const override { return m_fd.load() >= 0; }
     void ioctl(quint32 request, const void* argument, int argSize) override;
     qint64 read(char* buffer, qint64 maxSize) override;
     qint64 write(const char* data, qint64 size) override;
@@ -25,8 +22,6 @@ public:
     void close() override;
 
 private:
-    std::atomic<int> m_fd { -1 };
-    bool m_nonBlocking = false;
     // A packet bigger than the caller's buffer is handed out over several reads; reader thread
     // only.
     QByteArray m_pending;

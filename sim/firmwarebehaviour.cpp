@@ -1,6 +1,7 @@
 #include "sim/firmwarebehaviour.h"
 
 #include "canbus/canmessaget.h"
+#include "canbus/nodes/firmwareimagecluster.h"
 #include "sim/controlbehaviour.h"
 #include "sim/noderesponder.h"
 #include "sim/simnode.h"
@@ -53,17 +54,6 @@ SimNode::ActiveFault* pendingFault(SimNode& node, NodeFault::Kind kind)
 }
 
 } // namespace
-
-quint16 FirmwareBehaviour::crc16(const QByteArray& bytes)
-{
-    quint16 crc = 0xFFFF;
-    for (const char byte : bytes) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
-}
 
 bool FirmwareBehaviour::accepts(const SimNode& node, const CanMessage& frame) const
 {
@@ -189,7 +179,8 @@ void FirmwareBehaviour::commitBlock(
                 = char(fw.blockBuffer.at(fw.openBlockSize / 2) ^ 0x10);
         }
     }
-    if (crc16(fw.blockBuffer) != CanMessageT<SCM_FW_ACC_BL_W_END>(frame).checkSum()) {
+    if (FirmwareImageCluster::calcCrc16(fw.blockBuffer)
+        != CanMessageT<SCM_FW_ACC_BL_W_END>(frame).checkSum()) {
         ++fw.blocksRejected;
         return refuse(node, frame, ChecksumRetry, answers);
     }

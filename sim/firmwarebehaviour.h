@@ -37,7 +37,6 @@ public:
     void handle(SimNode& node, const CanBus::CanMessage& frame,
         QVector<NodeAnswer>& answers) const override;
 
-    static quint16 crc16(const QByteArray& bytes);
     // The firmware-related keys of the state dump for node.
     static void dump(const SimNode& node, QTextStream& out);
 

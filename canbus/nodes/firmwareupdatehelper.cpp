@@ -4,14 +4,9 @@ namespace CanBus {
 
 FirmwareUpdateHelper::FirmwareUpdateHelper(const Kubus::FirmwareUpdateInfo& info)
     : m_type(info.type)
+    , m_cluster(info.data)
 {
     const QByteArray& image = info.data;
-    for (int at = 0; at < image.size(); at += BlockSize) {
-        QByteArray block = image.mid(at, BlockSize);
-        block.append(QByteArray(BlockSize - block.size(), char(0xFF)));
-        m_crcs.append(calcCrc16(block));
-        m_blocks.append(block);
-    }
     const unsigned unit = isFpga() ? 65536u : unsigned(BlockSize);
     m_eraseUnits = unsigned(image.size()) / unit + (unsigned(image.size()) % unit ? 1 : 0);
 
@@ -24,17 +19,6 @@ FirmwareUpdateHelper::FirmwareUpdateHelper(const Kubus::FirmwareUpdateInfo& info
     m_version.append(version);
     m_version.append(QByteArray(VersionBlockSize - m_version.size(), '\0'));
     reset();
-}
-
-quint16 FirmwareUpdateHelper::calcCrc16(const QByteArray& bytes)
-{
-    quint16 crc = 0xFFFF;
-    for (const char byte : bytes) {
-        crc ^= quint8(byte);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xA001) : quint16(crc >> 1);
-    }
-    return crc;
 }
 
 void FirmwareUpdateHelper::incrementCurrentBlock()

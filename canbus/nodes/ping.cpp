@@ -44,6 +44,25 @@ private:
     bool m_alive;
 };
 
+// Any identify frame of the node within the wait.
+class PingAckTransition : public PingResultTransition {
+public:
+    PingAckTransition(Ping& ping, QState* source, QAbstractState* target)
+        : PingResultTransition(ping,
+            ping.canNodeEngine().canMessageFactory().signalObject<SCM_IDENTIFY>(),
+            CanMessageType::signalName(), true, source, target)
+    {
+    }
+};
+
+class PingTimeoutTransition : public PingResultTransition {
+public:
+    PingTimeoutTransition(Ping& ping, QTimer& waitTimer, QState* source, QAbstractState* target)
+        : PingResultTransition(ping, &waitTimer, SIGNAL(timeout()), false, source, target)
+    {
+    }
+};
+
 } // namespace
 
 Ping::Ping(CanNodeEngine& engine, QObject* parent)
@@ -65,9 +84,8 @@ QState* Ping::state(QState* parent)
 
     new PingSendTransition(*this, send, wait);
     connect(wait, &QState::entered, &m_waitTimer, qOverload<>(&QTimer::start));
-    new PingResultTransition(*this, m_engine.canMessageFactory().signalObject<SCM_IDENTIFY>(),
-        CanMessageType::signalName(), true, wait, done);
-    new PingResultTransition(*this, &m_waitTimer, SIGNAL(timeout()), false, wait, done);
+    new PingAckTransition(*this, wait, done);
+    new PingTimeoutTransition(*this, m_waitTimer, wait, done);
     connect(done, &QState::entered, this, &StateMachineCommandBase::slotDataWritten);
     return root;
 }

@@ -3,6 +3,7 @@
 #include "canbus/canpayload.h"
 
 #include <cmath>
+#include <initializer_list>
 
 namespace CanBus {
 
@@ -33,6 +34,17 @@ template <class R, int N> void bytes(const CanMessage& frame, R& record)
     const Bytes b { frame };
     for (int i = 1; i <= N; ++i)
         record.value(i) = quint8(b.byte(i - 1));
+}
+
+// BCD values at bytes 0, 2, 4, ... into the given fields, in that order.
+void bcds(const CanMessage& frame, std::initializer_list<float*> fields)
+{
+    const Bytes b { frame };
+    int at = 0;
+    for (float* field : fields) {
+        *field = b.bcd(at);
+        at += 2;
+    }
 }
 
 } // namespace
@@ -67,23 +79,14 @@ void HandleSpontaneous::decode(const CanMessage& f, Kubus::MainBoard_TP_TEMP& r)
 void HandleSpontaneous::decode(const CanMessage& f, Kubus::MainBoard_TP_CONT_LOOP_VAL& r) { words<decltype(r), 1>(f, r); }
 void HandleSpontaneous::decode(const CanMessage& f, Kubus::MainBoard_TP_TACHO& r) { bytes<decltype(r), 2>(f, r); }
 void HandleSpontaneous::decode(const CanMessage& f, Kubus::MainBoard_TP_CONT_LOOP_COMPONENTS_AND_MON& r) { bytes<decltype(r), 2>(f, r); }
+void HandleSpontaneous::decode(const CanMessage& f, Kubus::MainBoard_TP_PWR_UNIT_VOLTAGE_1& r) { bcds(f, { &r.voltage_1_2_V, &r.voltage_2_5_V, &r.voltage_3_3_V, &r.voltage_5_V }); }
+void HandleSpontaneous::decode(const CanMessage& f, Kubus::MainBoard_TP_PWR_UNIT_VOLTAGE_2& r) { bcds(f, { &r.voltage_12_V, &r.voltage_M_5_V }); }
+void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_TEMP& r) { bcds(f, { &r.temp1, &r.temp2, &r.tempLaw }); }
+void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_POWER& r) { bcds(f, { &r.powerOutPeak, &r.powerOutAv, &r.powerRefl }); }
+void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_POWER_UNIT& r) { bcds(f, { &r.overVoltage, &r.tempPwrUnit1, &r.tempPwrUnit2 }); }
+void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_TRANSISTOR& r) { bcds(f, { &r.CurrTrans1, &r.CurrTrans2, &r.CurrDrain }); }
+void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_CONT_LOOP_PARAMS_2& r) { bcds(f, { &r.outputPower, &r.minOutputPower, &r.maxOutputPower }); }
 // clang-format on
-
-void HandleSpontaneous::decode(const CanMessage& f, Kubus::MainBoard_TP_PWR_UNIT_VOLTAGE_1& r)
-{
-    const Bytes b { f };
-    r.voltage_1_2_V = b.bcd(0);
-    r.voltage_2_5_V = b.bcd(2);
-    r.voltage_3_3_V = b.bcd(4);
-    r.voltage_5_V = b.bcd(6);
-}
-
-void HandleSpontaneous::decode(const CanMessage& f, Kubus::MainBoard_TP_PWR_UNIT_VOLTAGE_2& r)
-{
-    const Bytes b { f };
-    r.voltage_12_V = b.bcd(0);
-    r.voltage_M_5_V = b.bcd(2);
-}
 
 void HandleSpontaneous::decode(const CanMessage& f, Kubus::MainBoard_TP_FREQUENCY& r)
 {
@@ -212,38 +215,6 @@ void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_ST
     }
 }
 
-void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_TEMP& r)
-{
-    const Bytes b { f };
-    r.temp1 = b.bcd(0);
-    r.temp2 = b.bcd(2);
-    r.tempLaw = b.bcd(4);
-}
-
-void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_POWER& r)
-{
-    const Bytes b { f };
-    r.powerOutPeak = b.bcd(0);
-    r.powerOutAv = b.bcd(2);
-    r.powerRefl = b.bcd(4);
-}
-
-void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_POWER_UNIT& r)
-{
-    const Bytes b { f };
-    r.overVoltage = b.bcd(0);
-    r.tempPwrUnit1 = b.bcd(2);
-    r.tempPwrUnit2 = b.bcd(4);
-}
-
-void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_TRANSISTOR& r)
-{
-    const Bytes b { f };
-    r.CurrTrans1 = b.bcd(0);
-    r.CurrTrans2 = b.bcd(2);
-    r.CurrDrain = b.bcd(4);
-}
-
 void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_CONTROL& r)
 {
     const Bytes b { f };
@@ -285,14 +256,6 @@ void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_CO
     const Bytes b { f };
     for (int i = 0; i < 4; ++i)
         r.loopParam[i] = b.bcd(2 * i);
-}
-
-void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_CONT_LOOP_PARAMS_2& r)
-{
-    const Bytes b { f };
-    r.outputPower = b.bcd(0);
-    r.minOutputPower = b.bcd(2);
-    r.maxOutputPower = b.bcd(4);
 }
 
 void HandleSpontaneous::decode(const CanMessage& f, Kubus::PowerAmplifier_AMP_POSITION& r)

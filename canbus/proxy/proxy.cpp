@@ -141,7 +141,11 @@ void Proxy::stopApiService()
         Kubus::ThreadStopper::processEventsAndStop(m_spontaneousThread);
     Kubus::ThreadStopper::processEventsAndStop(m_ioThread);
     Kubus::ThreadStopper::processEventsAndStop(m_proxyThread);
-    m_pair = nullptr;
+    if (m_pair) {
+        // Nothing of the proxy uses the pair any more: the threads that did are stopped.
+        CanAsyncReadWrite::release(m_device);
+        m_pair = nullptr;
+    }
 }
 
 void Proxy::handleIdentifyInfo(const Kubus::IdentifyInfo& info)
@@ -258,11 +262,15 @@ void Proxy::addFirmwareUpdate(FirmwareUpdate* command, QState* idle, Kubus::Bus*
         &IdentifyModule::startIdentifyMessage);
 }
 
-void Proxy::addControlCommands(CanNodeEngine& engine, QState* idle)
+void Proxy::addNodeCommands(
+    CanNodeEngine& engine, QState* idle, const QList<StateMachineCommandBase*>& busCommands)
 {
     addCommand(idle, new Reset(engine));
     addCommand(idle, new Ping(engine));
     addCommand(idle, new Operate(engine));
+    for (StateMachineCommandBase* command : busCommands)
+        addCommand(idle, command);
+    addFirmwareUpdate(new FirmwareUpdate(engine), idle, m_bus);
 }
 
 FirmwareUpdate* Proxy::firmwareUpdateCommand(int nodeId) const

@@ -87,8 +87,10 @@ protected:
     void addCommand(
         QState* idle, StateMachineCommandBase* command, const QString& name = QString());
     void addFirmwareUpdate(FirmwareUpdate* command, QState* idle, Kubus::Bus* bus);
-    // Ping, Reset, Operate: on both buses.
-    void addControlCommands(CanNodeEngine& engine, QState* idle);
+    // Reset, Ping, Operate, then the bus's own commands, and the firmware transfer last: the
+    // commands of a node on either bus.
+    void addNodeCommands(
+        CanNodeEngine& engine, QState* idle, const QList<StateMachineCommandBase*>& busCommands);
 
     Kubus::Bus* m_bus = nullptr;
     SpontaneousBase* m_spontaneous = nullptr;

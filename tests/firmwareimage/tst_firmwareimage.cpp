@@ -1,5 +1,5 @@
 #include "app/firmwareimage.h"
-#include "app/firmwareimagecluster.h"
+#include "canbus/nodes/firmwareimagecluster.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 // Firmware image files: any payload cuts into whole blocks, padded with erased flash.
 #include "app/firmwareimage.h"
-#include "app/firmwareimagecluster.h"
+#include "canbus/nodes/firmwareimagecluster.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "app/firmwareimagecluster.h"
+#include "canbus/nodes/firmwareimagecluster.h"
 #include "canbus/canidentifier.h"
 #include "common/rawcanclient.h"
 #include "common/simulatorprocess.h"

@@ -1,4 +1,4 @@
-#include "app/firmwareimagecluster.h"
+#include "canbus/nodes/firmwareimagecluster.h"
 
 namespace CanBus {
 
