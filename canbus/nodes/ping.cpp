@@ -3,9 +3,7 @@
 #include "canbus/bufferedsignaltransition.h"
 #include "canbus/canmessagefactory.h"
 #include "canbus/canmessaget.h"
-
-#include <QFinalState>
-#include <QState>
+#include "canbus/nodes/timedwaitchart.h"
 
 namespace CanBus {
 
@@ -73,21 +71,11 @@ Ping::Ping(CanNodeEngine& engine, QObject* parent)
 
 QState* Ping::state(QState* parent)
 {
-    m_waitTimer.setInterval(WaitMs);
-    m_waitTimer.setSingleShot(true);
-
-    auto* root = new QState(parent);
-    auto* send = new QState(root);
-    auto* wait = new QState(root);
-    auto* done = new QFinalState(root);
-    root->setInitialState(send);
-
-    new PingSendTransition(*this, send, wait);
-    connect(wait, &QState::entered, &m_waitTimer, qOverload<>(&QTimer::start));
-    new PingAckTransition(*this, wait, done);
-    new PingTimeoutTransition(*this, m_waitTimer, wait, done);
-    connect(done, &QState::entered, this, &StateMachineCommandBase::slotDataWritten);
-    return root;
+    const TimedWaitChart chart = buildTimedWaitChart(*this, m_waitTimer, WaitMs, parent);
+    new PingSendTransition(*this, chart.send, chart.wait);
+    new PingAckTransition(*this, chart.wait, chart.done);
+    new PingTimeoutTransition(*this, m_waitTimer, chart.wait, chart.done);
+    return chart.root;
 }
 
 void Ping::setCurrentRequest(const Kubus::Ping& request)

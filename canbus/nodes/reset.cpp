@@ -3,9 +3,7 @@
 #include "canbus/bufferedsignaltransition.h"
 #include "canbus/canmessagefactory.h"
 #include "canbus/canmessaget.h"
-
-#include <QFinalState>
-#include <QState>
+#include "canbus/nodes/timedwaitchart.h"
 
 namespace CanBus {
 
@@ -36,23 +34,14 @@ Reset::Reset(CanNodeEngine& engine, QObject* parent)
 
 QState* Reset::state(QState* parent)
 {
-    m_waitTimer.setInterval(WaitMs);
-    m_waitTimer.setSingleShot(true);
-
-    auto* root = new QState(parent);
-    auto* send = new QState(root);
-    auto* wait = new QState(root);
-    auto* done = new QFinalState(root);
-    root->setInitialState(send);
-
-    new ResetTransition(*this, send, wait);
-    connect(wait, &QState::entered, &m_waitTimer, qOverload<>(&QTimer::start));
+    const TimedWaitChart chart = buildTimedWaitChart(*this, m_waitTimer, WaitMs, parent);
+    new ResetTransition(*this, chart.send, chart.wait);
     new BufferedSignalTransition(stateMachine(),
         m_engine.canMessageFactory().signalObject<SCM_RESET_MODULE>(), CanMessageType::signalName(),
-        done, wait);
-    new BufferedSignalTransition(stateMachine(), &m_waitTimer, SIGNAL(timeout()), done, wait);
-    connect(done, &QState::entered, this, &StateMachineCommandBase::slotDataWritten);
-    return root;
+        chart.done, chart.wait);
+    new BufferedSignalTransition(
+        stateMachine(), &m_waitTimer, SIGNAL(timeout()), chart.done, chart.wait);
+    return chart.root;
 }
 
 void Reset::sendReset()
