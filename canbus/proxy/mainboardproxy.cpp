@@ -9,4 +9,9 @@ MainBoardProxy::MainBoardProxy(CanDevice* device)
 {
 }
 
+MainBoardProxy::~MainBoardProxy()
+{
+    stopApiService();
+}
+
 } // namespace CanBus

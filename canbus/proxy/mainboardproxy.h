@@ -14,6 +14,9 @@ public:
     static constexpr const char* NodeCacheFile = "/var/etc/CanNodesMainBoard.ini";
 
     explicit MainBoardProxy(CanDevice* device);
+    // The proxy's threads still run its slots until stopped: stop them before any part of the
+    // object is taken down.
+    ~MainBoardProxy() override;
 };
 
 } // namespace CanBus

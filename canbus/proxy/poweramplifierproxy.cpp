@@ -9,4 +9,9 @@ PowerAmplifierProxy::PowerAmplifierProxy(CanDevice* device)
 {
 }
 
+PowerAmplifierProxy::~PowerAmplifierProxy()
+{
+    stopApiService();
+}
+
 } // namespace CanBus

@@ -14,6 +14,9 @@ public:
     static constexpr const char* NodeCacheFile = "/var/etc/CanNodesPowerAmplifier.ini";
 
     explicit PowerAmplifierProxy(CanDevice* device);
+    // The proxy's threads still run its slots until stopped: stop them before any part of the
+    // object is taken down.
+    ~PowerAmplifierProxy() override;
 };
 
 } // namespace CanBus

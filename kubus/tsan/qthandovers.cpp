@@ -10,17 +10,30 @@
 //   receiver's post mark first, and every event delivered to that receiver acquires the mark;
 // - blocking calls, QThread::wait, and Qt's mutex (contended), semaphore and read-write lock
 //   release and acquire around the calls our code makes into them.
+// - Qt copies a queued call's arguments in the emitting thread after the emission began: the
+//   copy constructors and destructors of the emitted types are wrapped on their first emission;
+//   each copy releases on itself and, made during an emission, on its sender once more, and is
+//   destroyed after acquiring on itself (events that are never delivered are destroyed too).
 // A race inside a slot is still reported: the slot is ordered only after what the posting thread
-// did before it emitted or posted. Not covered: the copies Qt makes of a queued call's arguments
-// after the emission began (see tests/tsan.supp).
+// did before it emitted or posted, and the copies of its arguments.
 #include "kubus/tsanannotations.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMetaMethod>
 #include <QObject>
 #include <QThread>
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #if !defined(__SANITIZE_THREAD__)
 #error "qthandovers.cpp is built only with the thread checker"
@@ -50,9 +63,110 @@ struct MetaCallEventLayout {
 static_assert(QT_VERSION_MAJOR == 6 && sizeof(QEvent) == 16, "Qt 6 event layout");
 static_assert(offsetof(MetaCallEventLayout, sender) == 0x18, "Qt 6 meta call event layout");
 
-void signalBegin(QObject* sender, int, void**)
+// Exported by Qt, declared only in its private headers: the method of a signal index.
+extern "C" QMetaMethod _ZN18QMetaObjectPrivate6signalEPK11QMetaObjecti(
+    const QMetaObject* object, int signalIndex);
+
+// The emissions running in this thread, innermost last (a slot called directly may emit).
+thread_local std::vector<QObject*> emitting;
+
+std::mutex copiesMutex;
+// Each wrapped type's own copy constructor and destructor.
+struct TypeOperations {
+    QtPrivate::QMetaTypeInterface::CopyCtrFn copy;
+    QtPrivate::QMetaTypeInterface::DtorFn destroy;
+};
+std::unordered_map<const QtPrivate::QMetaTypeInterface*, TypeOperations> wrappedTypes;
+
+TypeOperations operationsOf(const QtPrivate::QMetaTypeInterface* type)
 {
+    std::lock_guard<std::mutex> lock(copiesMutex);
+    return wrappedTypes.at(type);
+}
+
+// A copy is read by the thread that gets the queued call, or destroyed by whichever thread
+// drops an event that was never delivered.
+void copyAndRelease(const QtPrivate::QMetaTypeInterface* type, void* where, const void* from)
+{
+    operationsOf(type).copy(type, where, from);
+    __tsan_release(where);
+    if (!emitting.empty())
+        __tsan_release(emitting.back());
+}
+
+void acquireAndDestroy(const QtPrivate::QMetaTypeInterface* type, void* where)
+{
+    __tsan_acquire(where);
+    operationsOf(type).destroy(type, where);
+}
+
+// The protection of the mapping that holds an address, from the kernel's list of mappings.
+int protectionOf(std::uintptr_t address)
+{
+    FILE* maps = std::fopen("/proc/self/maps", "r");
+    int protection = -1;
+    unsigned long from = 0, to = 0;
+    char perms[8] = {};
+    char line[512];
+    while (maps && protection < 0 && std::fgets(line, sizeof line, maps)) {
+        if (std::sscanf(line, "%lx-%lx %4s", &from, &to, perms) == 3 && address >= from
+            && address < to)
+            protection = (perms[0] == 'r' ? PROT_READ : 0) | (perms[1] == 'w' ? PROT_WRITE : 0)
+                | (perms[2] == 'x' ? PROT_EXEC : 0);
+    }
+    if (maps)
+        std::fclose(maps);
+    return protection;
+}
+
+// Points the type's copy constructor and destructor at copyAndRelease and acquireAndDestroy.
+// Qt's type descriptions are constant objects with one mutable member, so they usually lie in
+// writable memory; a read-only page is opened for the writes and closed again.
+void wrapCopies(const QtPrivate::QMetaTypeInterface* type)
+{
+    if (!type)
+        return;
+    const auto current = __atomic_load_n(&type->copyCtr, __ATOMIC_ACQUIRE);
+    if (!current || current == copyAndRelease || !type->dtor)
+        return;
+    std::lock_guard<std::mutex> lock(copiesMutex);
+    if (wrappedTypes.count(type))
+        return;
+    auto* copySlot = const_cast<QtPrivate::QMetaTypeInterface::CopyCtrFn*>(&type->copyCtr);
+    auto* dtorSlot = const_cast<QtPrivate::QMetaTypeInterface::DtorFn*>(&type->dtor);
+    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(type);
+    const std::uintptr_t pageSize = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t first = address & ~(pageSize - 1);
+    const std::uintptr_t length = ((address + sizeof *type + pageSize - 1) & ~(pageSize - 1)) - first;
+    void* pages = reinterpret_cast<void*>(first);
+    const int protection = protectionOf(address);
+    const bool opened = protection >= 0 && !(protection & PROT_WRITE);
+    if (protection < 0 || protectionOf(address + sizeof *type - 1) != protection
+        || (opened && mprotect(pages, length, protection | PROT_WRITE) != 0)) {
+        std::fprintf(stderr, "qthandovers: cannot wrap the copies of %s\n", type->name);
+        std::abort();
+    }
+    wrappedTypes.emplace(type, TypeOperations { *copySlot, *dtorSlot });
+    __atomic_store_n(dtorSlot, &acquireAndDestroy, __ATOMIC_RELEASE);
+    __atomic_store_n(copySlot, &copyAndRelease, __ATOMIC_RELEASE);
+    if (opened)
+        mprotect(pages, length, protection);
+}
+
+void signalBegin(QObject* sender, int signalIndex, void**)
+{
+    const QMetaMethod signal
+        = _ZN18QMetaObjectPrivate6signalEPK11QMetaObjecti(sender->metaObject(), signalIndex);
+    for (int i = 0; i < signal.parameterCount(); ++i)
+        wrapCopies(signal.parameterMetaType(i).iface());
+    emitting.push_back(sender);
     __tsan_release(sender);
+}
+
+void signalEnd(QObject*, int)
+{
+    if (!emitting.empty())
+        emitting.pop_back();
 }
 
 bool eventDelivered(void** data)
@@ -68,7 +182,7 @@ bool eventDelivered(void** data)
     return false; // the event goes on to its receiver
 }
 
-QSignalSpyCallbackSet callbacks { signalBegin, nullptr, nullptr, nullptr };
+QSignalSpyCallbackSet callbacks { signalBegin, nullptr, signalEnd, nullptr };
 
 // Installed before main, so that no thread starts before the hooks.
 [[maybe_unused]] const bool installed = [] {
