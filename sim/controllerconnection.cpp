@@ -7,8 +7,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace Sim {
@@ -25,6 +27,9 @@ ControllerConnection::ControllerConnection(int fd, int bus, int number, QObject*
     , m_fd(fd)
     , m_name(QString("can%1 connection %2").arg(bus).arg(number))
 {
+    // The kernel stamps each packet when it is written (wall clock, nanoseconds).
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     m_readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &ControllerConnection::onReadable);
     m_writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, this);
@@ -47,7 +52,27 @@ void ControllerConnection::onReadable()
     // Take what is there now; the notifier fires again for more.
     for (int i = 0; i < 256 && m_fd >= 0 && m_readNotifier->isEnabled(); ++i) {
         char buffer[receiveBufferSize];
-        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC);
+        iovec io { buffer, sizeof buffer };
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+        msghdr message {};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(m_fd, &message, MSG_DONTWAIT | MSG_TRUNC);
+        m_writtenAgoUs = 0;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); n > 0 && c; c = CMSG_NXTHDR(&message, c)) {
+            if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
+                continue;
+            timespec written {};
+            timespec now {};
+            std::memcpy(&written, CMSG_DATA(c), sizeof written);
+            ::clock_gettime(CLOCK_REALTIME, &now);
+            const qint64 agoUs = (qint64(now.tv_sec) - written.tv_sec) * 1000000
+                + (now.tv_nsec - written.tv_nsec) / 1000;
+            // A wall clock set meanwhile must not move frames by more than a read's delay.
+            m_writtenAgoUs = qBound(qint64(0), agoUs, qint64(10000));
+        }
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 return;

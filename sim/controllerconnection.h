@@ -45,6 +45,10 @@ public:
     void frameQueued();
     void frameSent();
     int framesWaiting() const { return m_framesWaiting; }
+    // How long ago the controller wrote the frame being handed on by frameWritten: a real
+    // controller starts arbitration when its driver takes the frame, not when this process
+    // gets round to reading its socket.
+    qint64 writtenAgoUs() const { return m_writtenAgoUs; }
     // Logs the counters of frames that went nowhere.
     void logSummary();
 
@@ -69,6 +73,7 @@ private:
     QQueue<QByteArray> m_outgoing; // whole packets waiting for room in the socket
     int m_queuedRecords = 0;
     int m_framesWaiting = 0;
+    qint64 m_writtenAgoUs = 0;
 
     quint64 m_malformed = 0;
     quint64 m_framesNowhere = 0; // written while not on the bus

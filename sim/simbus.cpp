@@ -188,7 +188,7 @@ void SimBus::onConnectionClosed(ControllerConnection* connection)
 
 void SimBus::onFrameWritten(ControllerConnection* connection, const CanBus::CanMessage& frame)
 {
-    submit(frame, connection, -1, nowUs());
+    submit(frame, connection, -1, nowUs() - connection->writtenAgoUs());
 }
 
 void SimBus::submit(
