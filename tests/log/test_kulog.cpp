@@ -260,13 +260,15 @@ void TestKuLog::slowAndStalledClientsInBoundedMemory()
         QVERIFY2(n > 0, "the slow client was dropped");
         data.append(buffer, int(n));
     }
-    QElapsedTimer exit;
-    exit.start();
     helper.closeWriteChannel();
     QVERIFY(helper.waitForFinished(5000));
-    // 20 stalled clients do not hold up the exit.
-    QVERIFY2(exit.elapsed() < 1000, qPrintable(QString::number(exit.elapsed())));
     err += helper.readAllStandardError();
+    // 20 stalled clients do not hold up the exit: the server gives them a fraction of a second.
+    const QRegularExpressionMatch took
+        = QRegularExpression(QStringLiteral("exit handlers took (\\d+) ms"))
+              .match(QString::fromLatin1(err));
+    QVERIFY2(took.hasMatch(), err.constData());
+    QVERIFY2(took.captured(1).toInt() < 1000, qPrintable(took.captured(0)));
     QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
     QCOMPARE(helper.exitCode(), 0);
     // With a log file open (here /dev/null), nothing goes to standard output.
