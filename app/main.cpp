@@ -2,6 +2,7 @@
 #include "app/zef400widget.h"
 #include "kubus/callstack.h"
 #include "kubus/kulog.h"
+#include "kubus/threadutils.h"
 #include "platform/rootpath.h"
 #include "platform/scmhardware.h"
 
@@ -25,6 +26,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", Platform::haveRoot() ? "offscreen" : "linuxfb");
 
+    Kubus::useQtEventDispatcher();
     // Lives until the process ends.
     QApplication* application = new QApplication(argc, argv);
 

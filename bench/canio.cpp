@@ -5,6 +5,7 @@
 
 #include "canbus/canasyncreadwrite.h"
 #include "canbus/candevicescm.h"
+#include "kubus/threadutils.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -97,6 +98,8 @@ void print(const char* what, const std::vector<double>& v)
 
 int main(int argc, char** argv)
 {
+    // The program's own setting, so that the hand-overs measured are the program's.
+    Kubus::useQtEventDispatcher();
     QCoreApplication app(argc, argv);
     const int frames = argc > 1 ? QByteArray(argv[1]).toInt() : 2000;
 

@@ -15,6 +15,7 @@
 #include "canbus/proxy/poweramplifierproxy.h"
 #include "kubus/poweramplifierbus.h"
 #include "kubus/request.h"
+#include "kubus/threadutils.h"
 #include "sim/framebits.h"
 
 #include <QCoreApplication>
@@ -162,6 +163,8 @@ double median(QVector<double> values)
 
 int main(int argc, char** argv)
 {
+    // The program's own setting: the proxy and its threads run in this process.
+    Kubus::useQtEventDispatcher();
     QCoreApplication app(argc, argv);
     const int rounds = argc > 1 ? qMax(1, atoi(argv[1])) : 3;
     QTemporaryDir root(QDir::tempPath() + "/zefbench-XXXXXX");

@@ -3,6 +3,7 @@
 #include "kubus/signaledunblocker.h"
 
 #include <QThread>
+#include <QtGlobal>
 
 namespace Kubus {
 
@@ -20,6 +21,12 @@ void waitForRunning(QThread& thread)
 void waitForFinished(QThread& thread)
 {
     thread.wait();
+}
+
+void useQtEventDispatcher()
+{
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
 }
 
 } // namespace Kubus

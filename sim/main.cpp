@@ -1,4 +1,5 @@
 #include "kubus/kulog.h"
+#include "kubus/threadutils.h"
 #include "sim/rackdescription.h"
 #include "sim/simulator.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char* argv[])
     // The log server's port belongs to the program under test; the simulator's own log server
     // takes any free port so that both can run side by side.
     qputenv("ZEF400_LOG_PORT", "0");
+    Kubus::useQtEventDispatcher();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("zef400-sim");
 

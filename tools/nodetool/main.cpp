@@ -1,3 +1,4 @@
+#include "kubus/threadutils.h"
 #include "tools/nodetool/nodetool.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,7 @@ int main(int argc, char** argv)
     const int resultFd = dup(STDOUT_FILENO);
     dup2(STDERR_FILENO, STDOUT_FILENO);
 
+    Kubus::useQtEventDispatcher();
     QCoreApplication app(argc, argv);
     int exitCode = 0;
     {
