@@ -127,8 +127,8 @@ int main(int argc, char** argv)
 
     // Through the simulator: one controller writes, a second controller on the same bus hears
     // every frame (as on a real bus) and counts it at ackRead.
-    CanDeviceScm writerDevice(CanConfiguration(CanConfiguration::MainBoardBus));
-    CanDeviceScm readerDevice(CanConfiguration(CanConfiguration::MainBoardBus));
+    CanDeviceScm writerDevice { CanConfiguration(CanConfiguration::MainBoardBus) };
+    CanDeviceScm readerDevice { CanConfiguration(CanConfiguration::MainBoardBus) };
     CanAsyncReadWrite writer(&writerDevice);
     CanAsyncReadWrite reader(&readerDevice);
     bool counting = false;
@@ -211,8 +211,9 @@ int main(int argc, char** argv)
     print("CanAsyncReadWrite write -> zef400-sim -> ackRead of a second:", pairRates);
     print("bare socket writes of 13-byte records:", bareRates);
     std::printf("%d rounds of %d frames, %d lost\n", Rounds, frames, lost);
-    std::printf("one 125 kbit/s bus carries at most %.0f such frames/s; the path carries %.1f times "
-                "that (median)\n",
+    std::printf(
+        "one 125 kbit/s bus carries at most %.0f such frames/s; the path carries %.1f times "
+        "that (median)\n",
         busRate, median(pairRates) / busRate);
     std::printf("ratio: %.3f frames/s through CanAsyncReadWrite and the simulator over bare socket "
                 "writes (medians)\n",

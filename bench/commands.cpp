@@ -99,7 +99,7 @@ int main(int argc, char** argv)
     // The wiring a bus proxy makes: pair, filter and destination setter in an I/O thread, one
     // node engine with its idle state and the label command.
     Kubus::MainBoardBus::instance()->start();
-    CanDeviceScm device(CanConfiguration(CanConfiguration::MainBoardBus));
+    CanDeviceScm device { CanConfiguration(CanConfiguration::MainBoardBus) };
     QThread io;
     auto* pair = new CanAsyncReadWrite(&device);
     CanSpontaneousMessageFactory spontaneous;

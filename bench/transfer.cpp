@@ -183,8 +183,8 @@ int main(int argc, char** argv)
         QThread::msleep(20);
     QThread::msleep(100);
 
-    CanBus::CanDeviceScm device(
-        CanBus::CanConfiguration(CanBus::CanConfiguration::PowerAmplifierBus));
+    CanBus::CanDeviceScm device { CanBus::CanConfiguration(
+        CanBus::CanConfiguration::PowerAmplifierBus) };
     CanBus::PowerAmplifierProxy proxy(&device);
     proxy.setFirmwareTimeout(150000);
     auto* bus = Kubus::PowerAmplifierBus::instance();

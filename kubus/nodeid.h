@@ -7,7 +7,12 @@ namespace Kubus {
 // The header every request, response and measured-value record starts with.
 class NodeId {
 public:
-    explicit NodeId(qint32 nodeId = -1, bool spontaneous = false)
+    // Not addressed yet. Not explicit, so that records can be value-initialised from braces.
+    NodeId()
+        : NodeId(-1)
+    {
+    }
+    explicit NodeId(qint32 nodeId, bool spontaneous = false)
         : nodeId(nodeId)
         , spontaneous(spontaneous)
     {

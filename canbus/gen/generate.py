@@ -93,9 +93,9 @@ def gen_header(rows):
                 "    Q_OBJECT", "", "public:",
                 f"    explicit {r.name}(CanNodeEngine& engine, QObject* parent = nullptr);", "",
                 "signals:",
-                f"    void message(const {r.request}::Response& response);", "",
+                f"    void message(const {r.request}::Response& response) override;", "",
                 "public slots:",
-                f"    void incomingMessage(const {r.request}& request);"]
+                f"    void incomingMessage(const {r.request}& request) override;"]
         protected = []
         if r.template == "reply":
             out += ["", "public:",

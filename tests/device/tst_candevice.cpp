@@ -288,7 +288,7 @@ void TestCanDevice::closeEndsBlockedReadQuietly()
 {
     SeqPacketPeer peer;
     QVERIFY(peer.isValid());
-    CanDeviceScm device(CanConfiguration(CanConfiguration::MainBoardBus));
+    CanDeviceScm device { CanConfiguration(CanConfiguration::MainBoardBus) };
     CanAsyncReadWrite pair(&device);
     QSignalSpy frames(&pair, &CanAsyncReadWrite::ackRead);
     QSignalSpy errors(&pair, &CanAsyncReadWrite::readError);
@@ -316,7 +316,7 @@ void TestCanDevice::frameRoundTripThenPeerGone()
 {
     SeqPacketPeer peer;
     QVERIFY(peer.isValid());
-    CanDeviceScm device(CanConfiguration(CanConfiguration::MainBoardBus));
+    CanDeviceScm device { CanConfiguration(CanConfiguration::MainBoardBus) };
     CanAsyncReadWrite pair(&device);
     QSignalSpy frames(&pair, &CanAsyncReadWrite::ackRead);
     QSignalSpy errors(&pair, &CanAsyncReadWrite::readError);
@@ -353,7 +353,7 @@ void TestCanDevice::concurrentWritesStayWhole()
 {
     SeqPacketPeer peer;
     QVERIFY(peer.isValid());
-    CanDeviceScm device(CanConfiguration(CanConfiguration::MainBoardBus));
+    CanDeviceScm device { CanConfiguration(CanConfiguration::MainBoardBus) };
     device.open(CanDevice::Blocking);
 
     // Every frame carries its identifier in its payload, so a record mixed from two frames

@@ -481,8 +481,8 @@ void TestSimBus::deviceLayerTalksToTheSimulator()
     uio.close();
     qputenv("ZEF400_ROOT", QFile::encodeName(sim.root()));
 
-    CanBus::CanDeviceScm device(
-        CanBus::CanConfiguration(CanBus::CanConfiguration::PowerAmplifierBus));
+    CanBus::CanDeviceScm device { CanBus::CanConfiguration(
+        CanBus::CanConfiguration::PowerAmplifierBus) };
     device.open(CanBus::CanDevice::Blocking);
     CanBus::CanMessageT<CanBus::SCM_IDENTIFY> request;
     request.identifier().setDestination(CanBus::CanIdentifier::PowerAmplifier);
