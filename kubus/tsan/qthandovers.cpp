@@ -127,17 +127,19 @@ void wrapCopies(const QtPrivate::QMetaTypeInterface* type)
     if (!type)
         return;
     const auto current = __atomic_load_n(&type->copyCtr, __ATOMIC_ACQUIRE);
-    if (!current || current == copyAndRelease || !type->dtor)
+    if (!current || current == copyAndRelease)
         return;
     std::lock_guard<std::mutex> lock(copiesMutex);
-    if (wrappedTypes.count(type))
+    // The destructor is read only here: another thread may be wrapping it.
+    if (wrappedTypes.count(type) || !type->dtor)
         return;
     auto* copySlot = const_cast<QtPrivate::QMetaTypeInterface::CopyCtrFn*>(&type->copyCtr);
     auto* dtorSlot = const_cast<QtPrivate::QMetaTypeInterface::DtorFn*>(&type->dtor);
     const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(type);
     const std::uintptr_t pageSize = std::uintptr_t(sysconf(_SC_PAGESIZE));
     const std::uintptr_t first = address & ~(pageSize - 1);
-    const std::uintptr_t length = ((address + sizeof *type + pageSize - 1) & ~(pageSize - 1)) - first;
+    const std::uintptr_t length
+        = ((address + sizeof *type + pageSize - 1) & ~(pageSize - 1)) - first;
     void* pages = reinterpret_cast<void*>(first);
     const int protection = protectionOf(address);
     const bool opened = protection >= 0 && !(protection & PROT_WRITE);
