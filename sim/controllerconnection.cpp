@@ -60,7 +60,7 @@ void ControllerConnection::onReadable()
         message.msg_control = control;
         message.msg_controllen = sizeof control;
         const ssize_t n = ::recvmsg(m_fd, &message, MSG_DONTWAIT | MSG_TRUNC);
-        m_writtenAgoUs = 0;
+        qint64 writtenAgoUs = 0;
         for (cmsghdr* c = CMSG_FIRSTHDR(&message); n > 0 && c; c = CMSG_NXTHDR(&message, c)) {
             if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
                 continue;
@@ -71,7 +71,7 @@ void ControllerConnection::onReadable()
             const qint64 agoUs = (qint64(now.tv_sec) - written.tv_sec) * 1000000
                 + (now.tv_nsec - written.tv_nsec) / 1000;
             // A wall clock set meanwhile must not move frames by more than a read's delay.
-            m_writtenAgoUs = qBound(qint64(0), agoUs, qint64(10000));
+            writtenAgoUs = qBound(qint64(0), agoUs, qint64(10000));
         }
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
@@ -94,11 +94,11 @@ void ControllerConnection::onReadable()
             rejected(QString("packet of %1 bytes").arg(n));
             continue;
         }
-        handlePacket(QByteArray(buffer, int(n)));
+        handlePacket(QByteArray(buffer, int(n)), writtenAgoUs);
     }
 }
 
-void ControllerConnection::handlePacket(const QByteArray& packet)
+void ControllerConnection::handlePacket(const QByteArray& packet, qint64 writtenAgoUs)
 {
     const DriverPacket decoded = DriverPacket::decode(packet);
     switch (decoded.kind()) {
@@ -143,7 +143,7 @@ void ControllerConnection::handlePacket(const QByteArray& packet)
         ++m_framesNowhere;
         return;
     }
-    emit frameWritten(this, frame);
+    emit frameWritten(this, frame, writtenAgoUs);
 }
 
 void ControllerConnection::rejected(const QString& why)

@@ -45,21 +45,20 @@ public:
     void frameQueued();
     void frameSent();
     int framesWaiting() const { return m_framesWaiting; }
-    // How long ago the controller wrote the frame being handed on by frameWritten: a real
-    // controller starts arbitration when its driver takes the frame, not when this process
-    // gets round to reading its socket.
-    qint64 writtenAgoUs() const { return m_writtenAgoUs; }
     // Logs the counters of frames that went nowhere.
     void logSummary();
 
 signals:
-    void frameWritten(Sim::ControllerConnection* connection, const CanBus::CanMessage& frame);
+    // writtenAgoUs: how long ago the controller wrote the frame. A real controller starts
+    // arbitration when its driver takes the frame, not when this process reads its socket.
+    void frameWritten(Sim::ControllerConnection* connection, const CanBus::CanMessage& frame,
+        qint64 writtenAgoUs);
     void closed(Sim::ControllerConnection* connection);
 
 private:
     void onReadable();
     void onWritable();
-    void handlePacket(const QByteArray& packet);
+    void handlePacket(const QByteArray& packet, qint64 writtenAgoUs);
     void rejected(const QString& why);
     void closeConnection(const QString& why);
 
@@ -73,7 +72,6 @@ private:
     QQueue<QByteArray> m_outgoing; // whole packets waiting for room in the socket
     int m_queuedRecords = 0;
     int m_framesWaiting = 0;
-    qint64 m_writtenAgoUs = 0;
 
     quint64 m_malformed = 0;
     quint64 m_framesNowhere = 0; // written while not on the bus

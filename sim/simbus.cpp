@@ -186,9 +186,10 @@ void SimBus::onConnectionClosed(ControllerConnection* connection)
     connection->deleteLater();
 }
 
-void SimBus::onFrameWritten(ControllerConnection* connection, const CanBus::CanMessage& frame)
+void SimBus::onFrameWritten(
+    ControllerConnection* connection, const CanBus::CanMessage& frame, qint64 writtenAgoUs)
 {
-    submit(frame, connection, -1, nowUs() - connection->writtenAgoUs());
+    submit(frame, connection, -1, nowUs() - writtenAgoUs);
 }
 
 void SimBus::submit(

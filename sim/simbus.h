@@ -79,7 +79,8 @@ private:
     void acceptFailed(int error);
     void sendSpontaneous();
     void scheduleSpontaneous();
-    void onFrameWritten(ControllerConnection* connection, const CanBus::CanMessage& frame);
+    void onFrameWritten(
+        ControllerConnection* connection, const CanBus::CanMessage& frame, qint64 writtenAgoUs);
     void onConnectionClosed(ControllerConnection* connection);
     void submit(const CanBus::CanMessage& frame, ControllerConnection* sender, int senderNode,
         qint64 readyUs);
