@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "common/simulatorprocess.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -22,6 +23,7 @@ private slots:
 private:
     QTemporaryDir root;
     QTemporaryDir runtime;
+    std::unique_ptr<SimulatorProcess> sim;
 };
 
 namespace {
@@ -92,9 +94,21 @@ void TestCli::initTestCase()
     QVERIFY(root.isValid());
     QVERIFY(runtime.isValid());
     QProcess make;
-    make.start(QStringLiteral(ZEF_SOURCE_DIR "/scripts/make-root"), { root.path() });
+    make.start(QStringLiteral(ZEF_SOURCE_DIR "/scripts/make-root"),
+        { root.path(), "--amplifiers", "1" });
     QVERIFY(make.waitForFinished(60000));
     QCOMPARE(make.exitCode(), 0);
+    // A rack already at the latest release: a run that forces nothing ends as soon as both
+    // boards are read.
+    QFile rack(root.path() + "/current.rack");
+    QVERIFY(rack.open(QIODevice::WriteOnly));
+    rack.write("bus can0\n"
+               "mainboard part=91204500 variant=1 serial=1001 slots=1 at90=1.14.0 fpga=1.14.0\n"
+               "bus can1\n"
+               "amplifier part=91204700 variant=1 serial=2001 slot=1 at90=1.14.0 fpga=1.14.0\n");
+    rack.close();
+    sim = std::make_unique<SimulatorProcess>(root.path());
+    QVERIFY2(sim->start({ "--rack", rack.fileName() }), qPrintable(sim->output()));
 }
 
 void TestCli::nodesScan_data()
@@ -187,7 +201,7 @@ void TestCli::startup()
     QProcess program;
     program.setProcessEnvironment(env);
     program.start(QStringLiteral(ZEF_BIN_DIR "/zef400-fwupdate"), arguments);
-    QVERIFY(program.waitForFinished(30000));
+    QVERIFY(program.waitForFinished(90000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
 
@@ -195,7 +209,9 @@ void TestCli::startup()
     QStringList debugLines;
     for (const QString& line : QString::fromLatin1(program.readAllStandardError())
                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        debugLines << sortedSet(line);
+        // The offscreen platform's note when the window shows its log; not the program's.
+        if (line != QLatin1String("This plugin does not support propagateSizeHints()"))
+            debugLines << sortedSet(line);
     QCOMPARE(debugLines, printed);
 
     QStringList calls;
