@@ -1,5 +1,5 @@
 // The engine's values without a bus: BCD parameters, command frame packing, frame routing,
-// error-code judgement, time limits, job ids.
+// error codes as judged, time limits, a service-data answer for another selector, job ids.
 #include "tests/bus/logcapture.h"
 
 #include "canbus/candestinationsetter.h"
