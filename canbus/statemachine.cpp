@@ -23,8 +23,7 @@ StateMachine::~StateMachine()
 void StateMachine::addJob(StateMachineCommandBase* command, Kubus::RequestInfo* info)
 {
     QMutexLocker locker(&m_mutex);
-    if (++m_jobCounter == 0)
-        m_jobCounter = 1;
+    m_jobCounter = nextJobId(m_jobCounter);
     m_jobs.enqueue(Job { m_jobCounter, info, command });
     emit triggerTestNextJob();
 }

@@ -29,6 +29,12 @@ public:
     explicit StateMachine(QObject* parent = nullptr);
     ~StateMachine() override;
 
+    // The id after previous; 0 never names a job, so ids wrap from 4294967295 to 1.
+    static quint32 nextJobId(quint32 previous)
+    {
+        return previous == 0xFFFFFFFFu ? 1 : previous + 1;
+    }
+
     // Callable from any thread.
     void addJob(StateMachineCommandBase* command, Kubus::RequestInfo* info);
     void jobFinished(unsigned jobId);

@@ -126,6 +126,8 @@ void TestRequestSequence::missingAnswerEndsAfterTimeLimit()
     QVERIFY(log.stop().contains(
         QString(73, '-') + "\n ERROR in Kubus RequestSequence: timeout.\n" + QString(73, '-')));
     QVERIFY(!sequence.isRunning());
+    // Finished, so that a later wait returns at once.
+    QVERIFY(sequence.isFinished());
     QCOMPARE(temp.nodeId, 0);
     QCOMPARE(temp.value(1), 17);
 }

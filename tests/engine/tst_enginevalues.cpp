@@ -1,4 +1,5 @@
-// The engine's values without a bus: BCD parameters, command frame packing, frame routing.
+// The engine's values without a bus: BCD parameters, command frame packing, frame routing,
+// error codes as judged, time limits, a service-data answer for another selector, job ids.
 #include "tests/bus/logcapture.h"
 
 #include "canbus/candestinationsetter.h"
@@ -6,6 +7,9 @@
 #include "canbus/canmessagefactory.h"
 #include "canbus/canspontaneousmessagefactory.h"
 #include "canbus/commandclasses.h"
+#include "canbus/nodes/canfwerrortransition.h"
+#include "canbus/nodes/ping.h"
+#include "canbus/nodes/reset.h"
 #include "canbus/paramconvert.h"
 #include "canbus/statemachine.h"
 
@@ -40,6 +44,32 @@ template <class C, eCanMessageType F> QString packed(const typename C::RequestTy
     return frame.toFrameText();
 }
 
+// Whether an error code ends a command, as judged by the reaction T.
+template <class T> bool ends(unsigned code)
+{
+    struct Judge : T {
+        using T::isError;
+        using T::T;
+    };
+    CanNodeEngine engine(7);
+    CanIdentifier rejected;
+    rejected.setMessageType(SCM_CONTROL_2);
+    return Judge(engine).isError(code, rejected);
+}
+
+// A command's time-out, then the intervals of its other timers, once its states are built.
+template <class C> QList<int> timersOf()
+{
+    CanNodeEngine engine(7);
+    C command(engine);
+    std::unique_ptr<QState> states(command.commandState());
+    QList<int> others;
+    for (const QTimer* timer : command.template findChildren<QTimer*>())
+        others << timer->interval();
+    others.removeOne(command.timeoutInterval());
+    return QList<int> { command.timeoutInterval() } + others;
+}
+
 } // namespace
 
 class TestEngineValues : public QObject {
@@ -53,6 +83,12 @@ private slots:
     void packing();
     void routing();
     void jobsLeftWhenTheMachineFinishedAreAnswered();
+    void errorCodes_data();
+    void errorCodes();
+    void timeLimits_data();
+    void timeLimits();
+    void serviceDataAnswerNeedsItsSelector();
+    void jobIdsSkipZero();
 };
 
 void TestEngineValues::bcdWholeRangeRoundTrips()
@@ -287,6 +323,103 @@ void TestEngineValues::jobsLeftWhenTheMachineFinishedAreAnswered()
         QCOMPARE(answer.at(0).value<Kubus::MainBoard_SetMute::Response>().nodeId, 4);
     }
     QVERIFY(log.stop().contains("Error in StateMachineCommand: request is null"));
+}
+
+void TestEngineValues::errorCodes_data()
+{
+    QTest::addColumn<unsigned>("code");
+    QTest::addColumn<bool>("endsCommand");
+    QTest::addColumn<bool>("endsTransfer");
+    QTest::newRow("1: first of the rejections") << 1u << true << true;
+    QTest::newRow("3: last of the rejections") << 3u << true << true;
+    QTest::newRow("4: unknown, but a transfer error") << 4u << false << true;
+    QTest::newRow("39: unknown") << 39u << false << false;
+    QTest::newRow("40: first of the node errors") << 40u << true << true;
+    QTest::newRow("44: last of the node errors") << 44u << true << true;
+    QTest::newRow("45: unknown") << 45u << false << false;
+    QTest::newRow("48: no error") << 48u << false << false;
+}
+
+void TestEngineValues::errorCodes()
+{
+    QFETCH(unsigned, code);
+    QFETCH(bool, endsCommand);
+    QFETCH(bool, endsTransfer);
+    QCOMPARE(ends<CanErrorTransition>(code), endsCommand);
+    QCOMPARE(ends<CanFwErrorTransition>(code), endsTransfer);
+}
+
+void TestEngineValues::timeLimits_data()
+{
+    QTest::addColumn<QList<int>>("limits");
+    QTest::addColumn<QList<int>>("expected");
+    QTest::newRow("amplitude-frequency table: 60 s")
+        << timersOf<MainBoardCommand_GetAmplFrqTable>() << QList<int> { 60000 };
+    QTest::newRow("ping: 100 ms for the answer") << timersOf<Ping>() << QList<int> { 15000, 100 };
+    QTest::newRow("reset: 100 ms for the answer") << timersOf<Reset>() << QList<int> { 15000, 100 };
+}
+
+void TestEngineValues::timeLimits()
+{
+    QFETCH(QList<int>, limits);
+    QFETCH(QList<int>, expected);
+    QCOMPARE(limits, expected);
+}
+
+void TestEngineValues::serviceDataAnswerNeedsItsSelector()
+{
+    CanNodeEngine engine(4);
+    MainBoardCommand_GetAmplFrqTableCheckSum sum(engine);
+    StateMachine& machine = engine.stateMachine();
+    auto* idle = new QState(&machine);
+    machine.setInitialState(idle);
+    QState* outer = sum.commandState();
+    machine.addState(outer);
+    idle->addTransition(&sum, &StateMachineCommandBase::triggered, outer);
+    outer->addTransition(outer, &QState::finished, idle);
+    connect(idle, &QState::entered, &machine, &StateMachine::setIdle);
+    // The node answers each read twice at the asked address: first for the table with its
+    // flag clear (selector 147), then for the asked one.
+    CanMessageFactory& factory = engine.canMessageFactory();
+    QStringList asked;
+    connect(
+        &factory, &CanMessageFactory::writeMessage, &factory,
+        [&](const CanMessage& request) {
+            asked << request.toFrameText();
+            CanMessageT<SCM_SERVICE_DATA_RD> answer(request);
+            answer.setServiceDataSelector(147);
+            answer.setData(QByteArray::fromHex("11110000"));
+            factory.interpretIncomingCanMessage(answer);
+            answer.setServiceDataSelector(
+                CanMessageT<SCM_SERVICE_DATA_RD>(request).serviceDataSelector());
+            answer.setData(QByteArray::fromHex("CDAB0000"));
+            factory.interpretIncomingCanMessage(answer);
+        },
+        Qt::QueuedConnection);
+    QSignalSpy answers(&sum, &MainBoardCommand_GetAmplFrqTableCheckSum::message);
+    machine.start();
+    Kubus::MainBoard_GetAmplFrqTableCheckSum request;
+    request.nodeId = 4;
+    request.index = 0;
+    request.flag = 1;
+    sum.incomingMessage(request);
+    QTRY_COMPARE(answers.count(), 1);
+    const auto response
+        = answers.first().first().value<Kubus::MainBoard_GetAmplFrqTableCheckSum::Response>();
+    QCOMPARE(response.status, 0);
+    QCOMPARE(response.checkSum, 0xABCDu);
+    // One read: selector 145, word 1 (byte address 4).
+    QCOMPARE(asked, QStringList { "10008004#910100" });
+    // Stopped while the command is alive: its transitions still name it.
+    machine.stop();
+    QTRY_VERIFY(!machine.isRunning());
+}
+
+void TestEngineValues::jobIdsSkipZero()
+{
+    QCOMPARE(StateMachine::nextJobId(0), 1u);
+    QCOMPARE(StateMachine::nextJobId(4294967294u), 4294967295u);
+    QCOMPARE(StateMachine::nextJobId(4294967295u), 1u);
 }
 
 QTEST_MAIN(TestEngineValues)

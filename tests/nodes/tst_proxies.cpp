@@ -132,7 +132,8 @@ private slots:
     }
 
     // 1000 bytes of AT90: four erase units, then blocks 1, 2, 3 and 0; every report reaches the
-    // bus, in order, before the response.
+    // bus, in order, before the response; the version goes into the label behind two characters
+    // of the prefix.
     void transferReportsProgress()
     {
         QMutex mutex;
@@ -150,7 +151,8 @@ private slots:
         Kubus::FirmwareUpdate request;
         request.nodeId = serialById.key(2002, -1);
         request.type = Kubus::FirmwareUpdateInfo::PowerAmplifierAT90;
-        request.version = request.versionPrefix = "1.2.3";
+        request.version = "1.2.3";
+        request.versionPrefix = "0123456789AB";
         request.data = QByteArray(1000, 'x');
         QCOMPARE((Kubus::Request<Kubus::PowerAmplifierBus, Kubus::FirmwareUpdate>(nullptr, request)
                          .execute()
@@ -161,6 +163,9 @@ private slots:
         QCOMPARE(reports,
             QStringList(
                 { "0:0/4", "0:1/4", "0:2/4", "0:3/4", "1:0/4", "1:1/4", "1:2/4", "1:4/4" }));
+        // Before the version: the ninth and tenth characters of the prefix.
+        QVERIFY(sim.requestDump());
+        QCOMPARE(sim.label("can1_2002", 0).mid(124, 12), QByteArray("891.2.3\0\0\0\0\0", 12));
     }
 };
 
