@@ -68,7 +68,10 @@ bool CanErrorTransition::eventTest(QEvent* event)
     const CanMessageT<A_ERROR_ACK> error(frame);
     // A frame too short for its code cannot be judged; it must not throw into the machine.
     try {
-        return isError(error.errorCode(), error.errorMessageCanIdentifier());
+        if (!isError(error.errorCode(), error.errorMessageCanIdentifier()))
+            return false;
+        m_lastErrorCode = error.errorCode();
+        return true;
     } catch (const CanException&) {
         Kubus::kuPrint(
             QStringLiteral("A_ERROR_ACK too short, ignored: %1").arg(frame.toString()), origin);

@@ -18,11 +18,16 @@ public:
 
     // The two log lines of a rejection, with the origin "CanErrorTransition".
     static void printError(const QString& text, unsigned code, const CanIdentifier& rejected);
+    // The error code of the last frame that fired the transition.
+    unsigned lastErrorCode() const { return m_lastErrorCode; }
 
 protected:
     bool eventTest(QEvent* event) override;
     // Judges one error code and logs it; true when the command ends.
     virtual bool isError(unsigned code, const CanIdentifier& rejected);
+
+private:
+    unsigned m_lastErrorCode = 0;
 };
 
 } // namespace CanBus

@@ -40,6 +40,9 @@ public:
     void jobFinished(unsigned jobId);
 
     int queuedJobs() const;
+    // Ends the running job, if there is one, as a CAN communication error (status 2): the
+    // owner's way out when the bus itself has failed. Callable from any thread.
+    void failRunningJob() { emit runningJobFailRequested(); }
 
 public slots:
     void testNextJob();
@@ -50,6 +53,7 @@ public slots:
 
 signals:
     void triggerTestNextJob();
+    void runningJobFailRequested();
 
 private:
     // Guards the fields below; the command's nextRequest runs after it is released, since the

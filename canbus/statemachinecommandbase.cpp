@@ -62,7 +62,14 @@ QState* StateMachineCommandBase::commandState()
         connect(errorState, &QState::entered, this,
             &StateMachineCommandBase::slotCanCommunicationError);
         errorState->addTransition(errorState, &QState::entered, done);
+        if (auto* canError = qobject_cast<CanErrorTransition*>(error))
+            connect(canError, &QAbstractTransition::triggered, this,
+                [this, canError] { m_lastErrorCode = int(canError->lastErrorCode()); });
     }
+    auto* failed = new QState(outer);
+    outer->addTransition(&m_stateMachine, &StateMachine::runningJobFailRequested, failed);
+    connect(failed, &QState::entered, this, &StateMachineCommandBase::slotCanCommunicationError);
+    failed->addTransition(failed, &QState::entered, done);
     auto* deferred = new CanDeferredTransition;
     deferred->setTargetState(done);
     outer->addTransition(deferred);
@@ -90,6 +97,7 @@ QAbstractTransition* StateMachineCommandBase::errorTransition(CanNodeEngine& eng
 
 void StateMachineCommandBase::commandTriggered()
 {
+    m_lastErrorCode = 0;
     m_elapsed.start();
 }
 

@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QObject>
 
+#include <atomic>
+
 class QAbstractTransition;
 class QState;
 class QTimer;
@@ -23,6 +25,7 @@ class StateMachine;
 //   O: W (working, initial) --W finished--> F (final)
 //      --timer timeout--> T --T entered--> F        (timeoutError, status 1)
 //      --A_ERROR_ACK judged an error--> E --E entered--> F   (canCommunicationError, status 2)
+//      --machine's runningJobFailRequested--> L --L entered--> F   (the same, status 2)
 //      CanDeferredTransition (never fires, only logs)
 //
 // The idle state of the node moves to O on triggered() and back when O finishes, so exactly one
@@ -45,6 +48,9 @@ public:
     int timeoutInterval() const { return m_timeoutInterval; }
     // Milliseconds since the current job was triggered.
     qint64 elapsed() const { return m_elapsed.isValid() ? m_elapsed.elapsed() : 0; }
+
+    // The A_ERROR_ACK code with which the node ended the last job; 0 when it ended otherwise.
+    int lastErrorCode() const { return m_lastErrorCode.load(); }
 
     // The outer state, built on the first call.
     virtual QState* commandState();
@@ -81,6 +87,7 @@ protected:
     QElapsedTimer m_elapsed;
     StateMachine& m_stateMachine;
     QState* m_outerState = nullptr;
+    std::atomic<int> m_lastErrorCode { 0 };
 };
 
 } // namespace CanBus

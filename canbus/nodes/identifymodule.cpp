@@ -209,6 +209,11 @@ void IdentifyModule::onIdentifyResult()
         }
     }
 
+    if (!m_chart->dataBase().nodesWithoutId().isEmpty()) {
+        Kubus::IdentifyFoundNodes withoutId;
+        withoutId.nodes = m_chart->dataBase().nodesWithoutId();
+        emit nodesWithoutId(withoutId);
+    }
     if (m_sendFoundNodes)
         emit foundNodes(found);
     sendNewNodes(m_minimumFindNodes);

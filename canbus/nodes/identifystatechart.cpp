@@ -302,7 +302,7 @@ bool IdentifyStateChart::sendAddress()
                            .arg(info.variant)
                            .arg(info.serialNumber),
             Q_FUNC_INFO);
-        m_dataBase.deleteCurrentNode();
+        m_dataBase.dropCurrentNodeWithoutId();
     }
 }
 

@@ -18,6 +18,11 @@ void IdentifySpontaneous::handleCanMessage(const CanMessage& frame)
 {
     if (!HandleSpontaneous::isOtherBusMaster(frame, m_ownDestination))
         return;
+    if (!m_stopForMaintenance) {
+        Kubus::kuPrint("Another CAN busmaster was recognized!", Q_FUNC_INFO);
+        emit otherBusMaster();
+        return;
+    }
     Kubus::kuPrint(m_stopText, Q_FUNC_INFO);
     Common::stop4Maintenance();
 }

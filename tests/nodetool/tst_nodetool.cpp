@@ -9,6 +9,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,7 +22,9 @@ struct Result {
     QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
 };
 
-Result runTool(const QString& root, const QStringList& args, int firmwareTimeoutMs = 0)
+// meanwhile: run once the tool has started, e.g. to disturb it.
+Result runTool(const QString& root, const QStringList& args, int firmwareTimeoutMs = 0,
+    const std::function<void()>& meanwhile = {})
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -30,6 +33,8 @@ Result runTool(const QString& root, const QStringList& args, int firmwareTimeout
         env.insert("ZEF400_NODE_FIRMWARE_TIMEOUT_MS", QString::number(firmwareTimeoutMs));
     process.setProcessEnvironment(env);
     process.start(QFileInfo(SimulatorProcess::binary()).path() + "/zef400-node", args);
+    if (meanwhile)
+        meanwhile();
     Result result;
     if (!process.waitForFinished(120000)) {
         process.kill();
@@ -94,29 +99,44 @@ class TestNodeTool : public QObject {
     Q_OBJECT
 
 private slots:
+    // Outcomes decided before the bus is touched: one JSON object with the reason every time.
     void misuse_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("nothing") << QStringList();
-        QTest::newRow("unknown bus") << QStringList { "can7", "scan" };
-        QTest::newRow("unknown command") << QStringList { "amplifier", "erase", "1" };
-        QTest::newRow("node id out of range") << QStringList { "amplifier", "ping", "255" };
-        QTest::newRow("missing node id") << QStringList { "mainboard", "label" };
-        QTest::newRow("kind not in the file name")
-            << QStringList { "amplifier", "update", "1", "/tmp/image.bin" };
-        QTest::newRow("unreadable image")
-            << QStringList { "amplifier", "update", "1", "/nonexistent/PA_AT90.bin" };
-        QTest::newRow("no device to open") << QStringList { "--json", "amplifier", "scan" };
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QString>("error");
+        auto row = [](const char* name, const QStringList& args, int exit = 2,
+                       const QString& error = QString()) {
+            QTest::newRow(name) << args << exit << error;
+        };
+        row("nothing", {});
+        row("unknown bus", { "can7", "scan" }, 2, "unknown bus");
+        row("unknown command", { "amplifier", "erase", "1" });
+        row("node id out of range", { "amplifier", "ping", "255" });
+        row("missing node id", { "mainboard", "label" });
+        row("kind not in the file name", { "amplifier", "update", "1", "/tmp/image.bin" });
+        row("unreadable image", { "amplifier", "update", "1", "/nonexistent/PA_AT90.bin" });
+        row("no device to open", { "amplifier", "scan" }, 2, "cannot open");
+        row("FIFO as image", { "amplifier", "update", "1", "ROOT/fifo_AT90.bin" }, 2,
+            "not a regular file");
+        row("mainboard image by part number on the amplifier bus",
+            { "amplifier", "update", "1", "ROOT/91204500_AT90.bin" }, 1, "for the mainboard bus");
     }
     void misuse()
     {
         QFETCH(QStringList, args);
+        QFETCH(int, exit);
+        QFETCH(QString, error);
         QTemporaryDir root;
         touchUio(root.path());
-        const Result result = runTool(root.path(), args);
-        QCOMPARE(result.exit, 2);
-        QVERIFY(result.out.isEmpty());
+        QCOMPARE(QProcess::execute("mkfifo", { root.filePath("fifo_AT90.bin") }), 0);
+        imageFile(root.filePath("91204500_AT90.bin"), "1.14.0", "payload");
+        args.replaceInStrings("ROOT", root.path());
+        const Result result = runTool(root.path(), QStringList { "--json" } + args);
+        QCOMPARE(result.exit, exit);
         QVERIFY(result.err.contains("zef400-node: "));
+        QVERIFY(result.json().value("error").toString().contains(error));
+        QVERIFY(!result.json().value("error").toString().isEmpty());
     }
 
     // Scan, label, control and a second program run against the built-in rack.
@@ -150,9 +170,9 @@ private slots:
         QCOMPARE(sim.dumpValue("can1_2003", "resets").toInt(), 1);
 
         // A node that is not there.
-        const Result absent = runTool(sim.root(), { "amplifier", "ping", "200" });
+        const Result absent = runTool(sim.root(), { "--json", "amplifier", "ping", "200" });
         QCOMPARE(absent.exit, 1);
-        QVERIFY(absent.err.contains("node 200 not found"));
+        QCOMPARE(absent.json().value("error").toString(), QString("node 200 not found"));
 
         // After the reset and across program runs every node keeps its id.
         QCOMPARE(idsBySerial(runTool(sim.root(), { "--json", "amplifier", "scan" })), ids);
@@ -163,16 +183,20 @@ private slots:
         QTest::addColumn<QString>("bus");
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<int>("size");
+        QTest::addColumn<QByteArray>("version");
+        // Ten characters, so that its own last two would show in front of it.
         QTest::newRow("AT90 of 1000 bytes") << "amplifier"
-                                            << "PA_AT90.bin" << 1000;
-        QTest::newRow("FPGA one byte over an erase unit") << "mainboard"
-                                                          << "BO_FPGA.bin" << 65537;
+                                            << "PA_AT90.bin" << 1000 << QByteArray("1.14.0-r12");
+        QTest::newRow("FPGA one byte over an erase unit")
+            << "mainboard"
+            << "BO_FPGA.bin" << 65537 << QByteArray("1.14.0");
     }
     void transferAwkwardSizes()
     {
         QFETCH(QString, bus);
         QFETCH(QString, fileName);
         QFETCH(int, size);
+        QFETCH(QByteArray, version);
         SimulatorProcess sim;
         touchUio(sim.root());
         QVERIFY(sim.start());
@@ -183,7 +207,7 @@ private slots:
         const QString node = QString("%1_%2").arg(bus == "amplifier" ? "can1" : "can0").arg(serial);
         const bool fpga = fileName.contains("FPGA");
         const QByteArray image
-            = imageFile(sim.root() + "/" + fileName, "1.14.0", randomBytes(size, quint32(size)));
+            = imageFile(sim.root() + "/" + fileName, version, randomBytes(size, quint32(size)));
 
         const Result update = runTool(sim.root(),
             { "--json", bus, "update", QString::number(ids.value(serial)),
@@ -196,11 +220,15 @@ private slots:
         QVERIFY(sim.requestDump());
         QVERIFY(holds(sim.flash(node, fpga ? "fpga" : "at90"), image));
         QCOMPARE(sim.dumpValue(node, fpga ? "fpga_valid" : "at90_valid").toBool(), true);
+        // The node's bundle version goes in front: 8 characters at most, so its last two of ten
+        // are zero bytes.
+        if (!fpga)
+            QCOMPARE(sim.label(node, 0).mid(124, 12), QByteArray(2, '\0') + version);
         const Result label
             = runTool(sim.root(), { "--json", bus, "label", QString::number(ids.value(serial)) });
         QCOMPARE(label.exit, 0);
         QCOMPARE(
-            label.json().value(fpga ? "fpgaVersion" : "at90Version").toString(), QString("1.14.0"));
+            label.json().value(fpga ? "fpgaVersion" : "at90Version").toString(), QString(version));
         QCOMPARE(
             label.json().value(fpga ? "at90Version" : "fpgaVersion").toString(), QString("1.13.1"));
         QCOMPARE(idsBySerial(runTool(sim.root(), { "--json", bus, "scan" })), ids);
@@ -210,8 +238,8 @@ private slots:
     {
         SimulatorProcess sim;
         touchUio(sim.root());
-        QVERIFY(
-            sim.start({ "--fault", "can1/2002,corrupt=2", "--fault", "can1/2003,powerloss=3" }));
+        QVERIFY(sim.start({ "--fault", "can1/2002,corrupt=2", "--fault", "can1/2003,powerloss=3",
+            "--fault", "can1/2004,errorack=34,type=E00" }));
         const QMap<qint64, int> ids
             = idsBySerial(runTool(sim.root(), { "--json", "amplifier", "scan" }));
         QCOMPARE(ids.size(), 4);
@@ -225,6 +253,14 @@ private slots:
         QCOMPARE(corrupt.json().value("rewrittenBlocks").toInt(), 1);
         QVERIFY(sim.requestDump());
         QVERIFY(holds(sim.flash("can1_2002", "fpga"), image));
+
+        // A node that refuses the erase (34: malformed) ends the transfer with its code.
+        const Result refused = runTool(sim.root(),
+            { "--json", "amplifier", "update", QString::number(ids.value(2004)), file });
+        QCOMPARE(refused.exit, 1);
+        QCOMPARE(refused.json().value("status").toInt(), 2);
+        QCOMPARE(refused.json().value("errorCode").toInt(), 34);
+        QVERIFY(refused.json().value("error").toString().contains("A_ERROR_ACK with code 34"));
 
         // A node losing power mid-transfer fails the transfer and nobody else is touched.
         const Result lost = runTool(sim.root(),
@@ -304,18 +340,54 @@ private slots:
             idsBySerial(runTool(sim.root(), { "--json", "mainboard", "scan" })), ids["mainboard"]);
     }
 
-    // An identify request of another controller on the bus stops the program for maintenance.
+    // A node back on exactly the fourth report is found; a board that finds every id taken is
+    // listed all the same, without id.
+    void lateNodeAndNoFreeId()
+    {
+        SimulatorProcess sim;
+        touchUio(sim.root());
+        QFile rack(sim.root() + "/one.rack");
+        QVERIFY(rack.open(QIODevice::WriteOnly));
+        rack.write("bus can1\namplifier part=91204700 variant=1 serial=3001 slot=1\n");
+        rack.close();
+        // Off the bus from the first identify request on, back with the fourth.
+        QVERIFY(sim.start(
+            { "--rack", rack.fileName(), "--fault", "can1/3001,vanish=3frames,after=1frames" }));
+        QCOMPARE(runTool(sim.root(), { "amplifier", "ping", "0" }).exit, 0);
+        QCOMPARE(runTool(sim.root(), { "amplifier", "reset", "0" }).exit, 0);
+
+        // Ids 0-254 all held by other boards in the node cache.
+        QSettings cache(sim.root() + "/var/etc/CanNodesPowerAmplifier.ini", QSettings::IniFormat);
+        cache.beginWriteArray("CanNodes");
+        for (int id = 0; id < 255; ++id) {
+            cache.setArrayIndex(id);
+            for (const char* key : { "nodeId", "partNumber", "variant", "serialNumber" })
+                cache.setValue(key, QByteArray(key) == "nodeId" ? id : 9000 + id);
+        }
+        cache.endArray();
+        cache.sync();
+        const Result scan = runTool(sim.root(), { "--json", "amplifier", "scan" });
+        QCOMPARE(scan.exit, 1);
+        const QJsonArray nodes = scan.json().value("nodes").toArray();
+        QCOMPARE(nodes.size(), 1);
+        QVERIFY(nodes.at(0).toObject().value("nodeId").isNull());
+        QCOMPARE(nodes.at(0).toObject().value("serial").toInt(), 3001);
+        QVERIFY(scan.json().value("error").toString().contains("got no node id"));
+    }
+
+    // An identify request of another controller on the bus ends the tool (the program would stop
+    // for maintenance); a device that goes away mid-transfer ends it at once.
     void secondBusMaster()
     {
         SimulatorProcess sim;
         touchUio(sim.root());
-        QVERIFY(sim.start());
+        QVERIFY(sim.start({ "--fault", "can1/2001,delay=20ms,type=900" }));
         QProcess tool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("ZEF400_ROOT", sim.root());
         tool.setProcessEnvironment(env);
         tool.start(QFileInfo(SimulatorProcess::binary()).path() + "/zef400-node",
-            { "amplifier", "ping", "200" });
+            { "--json", "amplifier", "ping", "200" });
         // The tool opens the device once to check it, then for good: its second connection.
         QVERIFY(sim.waitForConfigured(1, 2, 10000));
         RawCanClient other;
@@ -324,10 +396,26 @@ private slots:
         // SCM_IDENTIFY, priority 0, broadcast class, no acknowledge request, node id 255.
         QVERIFY(other.sendFrame("00F800FF#30AB0167120000"));
         QVERIFY(tool.waitForFinished(20000));
-        QCOMPARE(tool.exitCode(), 255);
-        QVERIFY(QString::fromLocal8Bit(tool.readAllStandardError())
-                    .contains(
-                        "Another CAN busmaster was recognized! -- Shutting down ZEF400 software"));
+        QCOMPARE(tool.exitCode(), 1);
+        QVERIFY(QJsonDocument::fromJson(tool.readAllStandardOutput())["error"].toString().contains(
+            "another controller"));
+
+        const QMap<qint64, int> ids
+            = idsBySerial(runTool(sim.root(), { "--json", "amplifier", "scan" }));
+        const QString file = sim.root() + "/PA_FPGA.bin";
+        imageFile(file, "1.14.0", randomBytes(20000, 3));
+        const Result lost = runTool(sim.root(),
+            { "--json", "amplifier", "update", QString::number(ids.value(2001)), file }, 0, [&] {
+                QTRY_VERIFY_WITH_TIMEOUT(sim.requestDump()
+                        && sim.dumpValue("can1_2001", "fw_blocks_written").toInt() > 0,
+                    20000);
+                sim.stop();
+            });
+        QCOMPARE(lost.exit, 1);
+        QCOMPARE(lost.json().value("status").toInt(), 2);
+        QVERIFY(lost.json().value("error").toString().startsWith("CAN device lost"));
+        // Not the transfer's 150 s time-out.
+        QVERIFY(lost.json().value("seconds").toDouble() < 60);
     }
 };
 
