@@ -1,6 +1,6 @@
 #include "app/zef400widget.h"
 
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 #include "platform/rootpath.h"
 
 #include <QCoreApplication>

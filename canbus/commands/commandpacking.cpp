@@ -1,8 +1,8 @@
 // The value packing of the setting commands: how each request's values go into bytes 3 onward
 // of its frame (and, for some, into the selector bits of byte 2). Target and fixed selector are
 // set by the generated prepareMessage before these run.
-#include "canbus/commandclasses.h"
-#include "canbus/paramconvert.h"
+#include "canbus/commands/commandclasses.h"
+#include "canbus/commands/paramconvert.h"
 
 #include <cmath>
 

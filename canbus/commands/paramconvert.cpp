@@ -1,6 +1,6 @@
-#include "canbus/paramconvert.h"
+#include "canbus/commands/paramconvert.h"
 
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 
 #include <cmath>
 

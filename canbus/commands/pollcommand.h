@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/writeonlycommand.h"
+#include "canbus/commands/writeonlycommand.h"
 
 namespace CanBus {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "canbus/bufferedsignaltransition.h"
-#include "canbus/canmessagefactory.h"
-#include "canbus/canmessaget.h"
+#include "canbus/engine/bufferedsignaltransition.h"
+#include "canbus/frame/canmessaget.h"
+#include "canbus/routing/canmessagefactory.h"
 
 #include <QState>
 

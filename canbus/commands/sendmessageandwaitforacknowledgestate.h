@@ -1,9 +1,9 @@
 #pragma once
 
-#include "canbus/bufferedsignaltransition.h"
-#include "canbus/canmessagefactory.h"
-#include "canbus/cannodeengine.h"
-#include "canbus/sendmessagetransition.h"
+#include "canbus/commands/sendmessagetransition.h"
+#include "canbus/engine/bufferedsignaltransition.h"
+#include "canbus/engine/cannodeengine.h"
+#include "canbus/routing/canmessagefactory.h"
 
 #include <QFinalState>
 #include <QState>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "canbus/canmessagefactory.h"
-#include "canbus/canmessaget.h"
-#include "canbus/cannodeengine.h"
-#include "canbus/receivingresult.h"
-#include "canbus/sendingrequest.h"
-#include "canbus/statemachinecommand.h"
+#include "canbus/commands/receivingresult.h"
+#include "canbus/commands/sendingrequest.h"
+#include "canbus/engine/cannodeengine.h"
+#include "canbus/engine/statemachinecommand.h"
+#include "canbus/frame/canmessaget.h"
+#include "canbus/routing/canmessagefactory.h"
 
 #include <QFinalState>
 #include <QState>

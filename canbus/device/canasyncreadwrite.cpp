@@ -1,12 +1,12 @@
-#include "canbus/canasyncreadwrite.h"
+#include "canbus/device/canasyncreadwrite.h"
 
-#include "canbus/candevice.h"
-#include "canbus/canreader.h"
-#include "canbus/canwriter.h"
-#include "kubus/kulog.h"
-#include "kubus/threadstopper.h"
-#include "kubus/threadutils.h"
-#include "kubus/tsanannotations.h"
+#include "canbus/device/candevice.h"
+#include "canbus/device/canreader.h"
+#include "canbus/device/canwriter.h"
+#include "kubus/log/kulog.h"
+#include "kubus/thread/threadstopper.h"
+#include "kubus/thread/threadutils.h"
+#include "kubus/thread/tsanannotations.h"
 
 #include <QHash>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "canbus/canchardeviceport.h"
+#include "canbus/device/canchardeviceport.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "canbus/canconfiguration.h"
+#include "canbus/device/canconfiguration.h"
 
 #include <QDebug>
 

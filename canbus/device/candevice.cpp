@@ -1,4 +1,4 @@
-#include "canbus/candevice.h"
+#include "canbus/device/candevice.h"
 
 namespace CanBus {
 

@@ -1,8 +1,8 @@
-#include "canbus/candevicescm.h"
+#include "canbus/device/candevicescm.h"
 
-#include "canbus/candriverport.h"
-#include "canbus/canexception.h"
-#include "kubus/kulog.h"
+#include "canbus/device/candriverport.h"
+#include "canbus/frame/canexception.h"
+#include "kubus/log/kulog.h"
 #include "platform/rootpath.h"
 
 #include <QSemaphore>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/canconfiguration.h"
-#include "canbus/candevice.h"
+#include "canbus/device/canconfiguration.h"
+#include "canbus/device/candevice.h"
 
 #include <memory>
 

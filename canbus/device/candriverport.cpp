@@ -1,7 +1,7 @@
-#include "canbus/candriverport.h"
+#include "canbus/device/candriverport.h"
 
-#include "canbus/canchardeviceport.h"
-#include "canbus/cansocketport.h"
+#include "canbus/device/canchardeviceport.h"
+#include "canbus/device/cansocketport.h"
 #include "platform/rootpath.h"
 
 #include <unistd.h>

@@ -1,7 +1,7 @@
-#include "canbus/canreader.h"
+#include "canbus/device/canreader.h"
 
-#include "canbus/candevice.h"
-#include "kubus/kulog.h"
+#include "canbus/device/candevice.h"
+#include "kubus/log/kulog.h"
 
 namespace CanBus {
 

@@ -1,6 +1,6 @@
-#include "canbus/cansocketport.h"
+#include "canbus/device/cansocketport.h"
 
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 
 #include <QtEndian>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/candriverport.h"
+#include "canbus/device/candriverport.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
-#include "canbus/canwriter.h"
+#include "canbus/device/canwriter.h"
 
-#include "canbus/candevice.h"
-#include "kubus/kulog.h"
+#include "canbus/device/candevice.h"
+#include "kubus/log/kulog.h"
 
 namespace CanBus {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/canexception.h"
-#include "canbus/canmessage.h"
+#include "canbus/frame/canexception.h"
+#include "canbus/frame/canmessage.h"
 
 #include <QObject>
 

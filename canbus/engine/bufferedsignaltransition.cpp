@@ -1,7 +1,7 @@
-#include "canbus/bufferedsignaltransition.h"
+#include "canbus/engine/bufferedsignaltransition.h"
 
-#include "canbus/statemachine.h"
-#include "kubus/kulog.h"
+#include "canbus/engine/statemachine.h"
+#include "kubus/log/kulog.h"
 
 #include <QStateMachine>
 

@@ -1,8 +1,8 @@
-#include "canbus/candeferredtransition.h"
+#include "canbus/engine/candeferredtransition.h"
 
-#include "canbus/canmessage.h"
-#include "canbus/canmessagetypeobject.h"
-#include "kubus/kulog.h"
+#include "canbus/frame/canmessage.h"
+#include "canbus/routing/canmessagetypeobject.h"
+#include "kubus/log/kulog.h"
 
 #include <QDebug>
 #include <QMetaMethod>

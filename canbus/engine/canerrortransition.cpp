@@ -1,10 +1,10 @@
-#include "canbus/canerrortransition.h"
+#include "canbus/engine/canerrortransition.h"
 
-#include "canbus/canexception.h"
-#include "canbus/canmessagefactory.h"
-#include "canbus/canmessaget.h"
-#include "canbus/cannodeengine.h"
-#include "kubus/kulog.h"
+#include "canbus/engine/cannodeengine.h"
+#include "canbus/frame/canexception.h"
+#include "canbus/frame/canmessaget.h"
+#include "canbus/routing/canmessagefactory.h"
+#include "kubus/log/kulog.h"
 
 namespace CanBus {
 

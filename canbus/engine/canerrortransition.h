@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/bufferedsignaltransition.h"
-#include "canbus/canidentifier.h"
+#include "canbus/engine/bufferedsignaltransition.h"
+#include "canbus/frame/canidentifier.h"
 
 namespace CanBus {
 

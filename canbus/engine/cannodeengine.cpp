@@ -1,8 +1,8 @@
-#include "canbus/cannodeengine.h"
+#include "canbus/engine/cannodeengine.h"
 
-#include "canbus/canmessagefactory.h"
-#include "canbus/statemachine.h"
-#include "kubus/threadstopper.h"
+#include "canbus/engine/statemachine.h"
+#include "canbus/routing/canmessagefactory.h"
+#include "kubus/thread/threadstopper.h"
 
 #include <QThread>
 

@@ -1,8 +1,8 @@
-#include "canbus/statemachine.h"
+#include "canbus/engine/statemachine.h"
 
-#include "canbus/statemachinecommandbase.h"
-#include "kubus/kulog.h"
-#include "kubus/requestinfo.h"
+#include "canbus/engine/statemachinecommandbase.h"
+#include "kubus/log/kulog.h"
+#include "kubus/request/requestinfo.h"
 
 namespace CanBus {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kubus/statemachine.h"
+#include "kubus/request/statemachine.h"
 
 #include <QMutex>
 #include <QQueue>

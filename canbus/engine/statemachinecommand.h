@@ -1,10 +1,10 @@
 #pragma once
 
-#include "canbus/cannodeengine.h"
-#include "canbus/statemachine.h"
-#include "canbus/statemachinecommandbase.h"
-#include "kubus/kulog.h"
-#include "kubus/requestinfoof.h"
+#include "canbus/engine/cannodeengine.h"
+#include "canbus/engine/statemachine.h"
+#include "canbus/engine/statemachinecommandbase.h"
+#include "kubus/log/kulog.h"
+#include "kubus/request/requestinfoof.h"
 
 namespace CanBus {
 

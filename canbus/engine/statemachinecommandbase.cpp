@@ -1,11 +1,11 @@
-#include "canbus/statemachinecommandbase.h"
+#include "canbus/engine/statemachinecommandbase.h"
 
-#include "canbus/candeferredtransition.h"
-#include "canbus/canerrortransition.h"
-#include "canbus/cannodeengine.h"
-#include "canbus/statemachine.h"
-#include "kubus/kulog.h"
-#include "kubus/requestinfo.h"
+#include "canbus/engine/candeferredtransition.h"
+#include "canbus/engine/canerrortransition.h"
+#include "canbus/engine/cannodeengine.h"
+#include "canbus/engine/statemachine.h"
+#include "kubus/log/kulog.h"
+#include "kubus/request/requestinfo.h"
 
 #include <QDebug>
 #include <QFinalState>

@@ -1,4 +1,4 @@
-#include "canbus/canexception.h"
+#include "canbus/frame/canexception.h"
 
 namespace CanBus {
 

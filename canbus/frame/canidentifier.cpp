@@ -1,4 +1,4 @@
-#include "canbus/canidentifier.h"
+#include "canbus/frame/canidentifier.h"
 
 namespace CanBus {
 

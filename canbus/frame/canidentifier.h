@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/canmessagetype.h"
+#include "canbus/frame/canmessagetype.h"
 
 #include <QString>
 

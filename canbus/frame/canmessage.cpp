@@ -1,4 +1,4 @@
-#include "canbus/canmessage.h"
+#include "canbus/frame/canmessage.h"
 
 namespace CanBus {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/canidentifier.h"
-#include "canbus/canpayload.h"
+#include "canbus/frame/canidentifier.h"
+#include "canbus/frame/canpayload.h"
 
 #include <QByteArray>
 #include <QDebug>

@@ -1,4 +1,4 @@
-#include "canbus/canmessagetype.h"
+#include "canbus/frame/canmessagetype.h"
 
 #include <QHash>
 
@@ -16,7 +16,7 @@ struct TypeIndex {
         rows = {
 #define CAN_MESSAGE_TYPE(NAME, CODE, PRIORITY, LENGTH, SPONTANEOUS)                                \
     CanMessageTypeInfo { NAME, #NAME, PRIORITY, LENGTH, SPONTANEOUS != 0 },
-#include "canbus/canmessagetypes.def"
+#include "canbus/frame/canmessagetypes.def"
         };
         for (int i = 0; i < rows.size(); ++i) {
             byCode.insert(rows[i].type, i);

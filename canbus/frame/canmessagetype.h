@@ -9,7 +9,7 @@ namespace CanBus {
 // bus; the enumerators are the known ones (see canmessagetypes.def).
 enum eCanMessageType : unsigned {
 #define CAN_MESSAGE_TYPE(name, code, priority, length, spontaneous) name = code,
-#include "canbus/canmessagetypes.def"
+#include "canbus/frame/canmessagetypes.def"
 };
 
 // One row of the type table.
@@ -37,12 +37,12 @@ template <eCanMessageType TYPE> struct CanMessageTypeTraits;
         static constexpr int length = LENGTH;                                                      \
         static constexpr bool spontaneous = SPONTANEOUS != 0;                                      \
     };
-#include "canbus/canmessagetypes.def"
+#include "canbus/frame/canmessagetypes.def"
 
 // The number of known message types.
 constexpr int canMessageTypeCount = 0
 #define CAN_MESSAGE_TYPE(name, code, priority, length, spontaneous) +1
-#include "canbus/canmessagetypes.def"
+#include "canbus/frame/canmessagetypes.def"
     ;
 
 // Every known type, in table order.

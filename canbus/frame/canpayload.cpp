@@ -1,4 +1,4 @@
-#include "canbus/canpayload.h"
+#include "canbus/frame/canpayload.h"
 
 #include <algorithm>
 

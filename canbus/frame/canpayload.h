@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/canexception.h"
-#include "kubus/kulog.h"
+#include "canbus/frame/canexception.h"
+#include "kubus/log/kulog.h"
 
 #include <QByteArray>
 

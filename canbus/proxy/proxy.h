@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/canidentifier.h"
-#include "kubus/onewayrecords.h"
+#include "canbus/frame/canidentifier.h"
+#include "kubus/catalogue/onewayrecords.h"
 
 #include <QHash>
 #include <QList>

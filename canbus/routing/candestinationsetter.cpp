@@ -1,4 +1,4 @@
-#include "canbus/candestinationsetter.h"
+#include "canbus/routing/candestinationsetter.h"
 
 namespace CanBus {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/canidentifier.h"
-#include "canbus/canmessage.h"
+#include "canbus/frame/canidentifier.h"
+#include "canbus/frame/canmessage.h"
 
 #include <QObject>
 

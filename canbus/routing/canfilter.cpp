@@ -1,7 +1,7 @@
-#include "canbus/canfilter.h"
+#include "canbus/routing/canfilter.h"
 
-#include "canbus/canmessagefactory.h"
-#include "canbus/canspontaneousmessagefactory.h"
+#include "canbus/routing/canmessagefactory.h"
+#include "canbus/routing/canspontaneousmessagefactory.h"
 
 #include <mutex>
 

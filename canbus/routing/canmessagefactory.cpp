@@ -1,4 +1,4 @@
-#include "canbus/canmessagefactory.h"
+#include "canbus/routing/canmessagefactory.h"
 
 #include <QThread>
 

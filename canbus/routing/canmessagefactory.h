@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/canmessage.h"
-#include "canbus/canmessagetypeobject.h"
+#include "canbus/frame/canmessage.h"
+#include "canbus/routing/canmessagetypeobject.h"
 
 #include <QHash>
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/canmessageevent.h"
+#include "canbus/routing/canmessageevent.h"
 
 #include <QAbstractTransition>
 

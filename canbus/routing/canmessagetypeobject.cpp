@@ -1,4 +1,4 @@
-#include "canbus/canmessagetypeobject.h"
+#include "canbus/routing/canmessagetypeobject.h"
 
 namespace CanBus {
 

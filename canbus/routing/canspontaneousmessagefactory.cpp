@@ -1,4 +1,4 @@
-#include "canbus/canspontaneousmessagefactory.h"
+#include "canbus/routing/canspontaneousmessagefactory.h"
 
 namespace CanBus {
 

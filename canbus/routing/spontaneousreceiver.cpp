@@ -1,4 +1,4 @@
-#include "canbus/spontaneousreceiver.h"
+#include "canbus/routing/spontaneousreceiver.h"
 
 namespace CanBus {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/getservicedatacommand.h"
+#include "canbus/servicedata/getservicedatacommand.h"
 
 namespace CanBus {
 

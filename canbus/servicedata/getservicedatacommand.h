@@ -1,10 +1,10 @@
 #pragma once
 
-#include "canbus/canmessagefactory.h"
-#include "canbus/receivingservicedata.h"
-#include "canbus/sendingservicedatarequest.h"
-#include "canbus/settingdeviceinfodata.h"
-#include "canbus/statemachinecommand.h"
+#include "canbus/engine/statemachinecommand.h"
+#include "canbus/routing/canmessagefactory.h"
+#include "canbus/servicedata/receivingservicedata.h"
+#include "canbus/servicedata/sendingservicedatarequest.h"
+#include "canbus/servicedata/settingdeviceinfodata.h"
 
 #include <QFinalState>
 #include <QState>

@@ -1,7 +1,7 @@
-#include "canbus/receivingservicedata.h"
+#include "canbus/servicedata/receivingservicedata.h"
 
-#include "canbus/canmessagefactory.h"
-#include "canbus/canmessaget.h"
+#include "canbus/frame/canmessaget.h"
+#include "canbus/routing/canmessagefactory.h"
 
 #include <QState>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/bufferedsignaltransition.h"
+#include "canbus/engine/bufferedsignaltransition.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
-#include "canbus/sendingservicedatarequest.h"
+#include "canbus/servicedata/sendingservicedatarequest.h"
 
-#include "canbus/canmessagefactory.h"
-#include "canbus/canmessaget.h"
+#include "canbus/frame/canmessaget.h"
+#include "canbus/routing/canmessagefactory.h"
 
 #include <QState>
 

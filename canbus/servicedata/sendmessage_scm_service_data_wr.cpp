@@ -1,7 +1,7 @@
-#include "canbus/sendmessage_scm_service_data_wr.h"
+#include "canbus/servicedata/sendmessage_scm_service_data_wr.h"
 
-#include "canbus/canmessagefactory.h"
-#include "kubus/kulog.h"
+#include "canbus/routing/canmessagefactory.h"
+#include "kubus/log/kulog.h"
 
 namespace CanBus {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/canmessaget.h"
+#include "canbus/frame/canmessaget.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
-#include "canbus/servicedata.h"
+#include "canbus/servicedata/servicedata.h"
 
-#include "canbus/canpayload.h"
-#include "kubus/kulog.h"
+#include "canbus/frame/canpayload.h"
+#include "kubus/log/kulog.h"
 
 namespace CanBus {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kubus/amplfrqtablepartdata.h"
-#include "kubus/deviceinfo.h"
+#include "kubus/records/amplfrqtablepartdata.h"
+#include "kubus/records/deviceinfo.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -26,7 +26,7 @@ public:
             record.SETTER(value);                                                                  \
         }                                                                                          \
     };
-#include "canbus/servicedatafields.def"
+#include "canbus/servicedata/servicedatafields.def"
 
     // The first length bytes of a field's buffer as its value. Fewer bytes than needed are
     // logged; a number then reads 0, the flag false, a table part zeros; a text takes what is

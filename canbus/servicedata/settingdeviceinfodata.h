@@ -1,8 +1,8 @@
 #pragma once
 
-#include "canbus/bufferedsignaltransition.h"
-#include "canbus/servicedata.h"
-#include "kubus/kulog.h"
+#include "canbus/engine/bufferedsignaltransition.h"
+#include "canbus/servicedata/servicedata.h"
+#include "kubus/log/kulog.h"
 
 #include <QByteArray>
 #include <QState>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kubus/responsebufferbase.h"
+#include "kubus/bus/responsebufferbase.h"
 
 namespace Kubus {
 

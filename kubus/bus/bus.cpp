@@ -1,7 +1,7 @@
-#include "kubus/bus.h"
+#include "kubus/bus/bus.h"
 
-#include "kubus/threadstopper.h"
-#include "kubus/threadutils.h"
+#include "kubus/thread/threadstopper.h"
+#include "kubus/thread/threadutils.h"
 
 #include <QThread>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kubus/callstack.h"
-#include "kubus/kulog.h"
+#include "kubus/log/callstack.h"
+#include "kubus/log/kulog.h"
 
 #include <QMap>
 #include <QObject>

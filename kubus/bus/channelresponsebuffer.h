@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kubus/bufferoneresponse.h"
-#include "kubus/channel.h"
+#include "kubus/bus/bufferoneresponse.h"
+#include "kubus/bus/channel.h"
 
 namespace Kubus {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kubus/bus.h"
-#include "kubus/busperkey.h"
+#include "kubus/bus/bus.h"
+#include "kubus/bus/busperkey.h"
 
 #include <QSignalTransition>
 

@@ -1,7 +1,7 @@
-#include "kubus/responsebufferbase.h"
+#include "kubus/bus/responsebufferbase.h"
 
-#include "kubus/callstack.h"
-#include "kubus/kulog.h"
+#include "kubus/log/callstack.h"
+#include "kubus/log/kulog.h"
 
 #include <QThread>
 

@@ -1,6 +1,6 @@
-#include "kubus/callstack.h"
+#include "kubus/log/callstack.h"
 
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 
 #include <QByteArray>
 #include <QHash>

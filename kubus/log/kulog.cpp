@@ -1,7 +1,7 @@
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 
-#include "kubus/logfile.h"
-#include "kubus/networklogger.h"
+#include "kubus/log/logfile.h"
+#include "kubus/log/networklogger.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "kubus/logfile.h"
+#include "kubus/log/logfile.h"
 
 #include <QDir>
 #include <QFile>

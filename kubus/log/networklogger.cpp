@@ -1,6 +1,6 @@
-#include "kubus/networklogger.h"
+#include "kubus/log/networklogger.h"
 
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,4 +1,4 @@
-#include "kubus/amplfrqtable.h"
+#include "kubus/records/amplfrqtable.h"
 
 #include <cstring>
 

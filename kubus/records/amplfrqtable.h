@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kubus/amplfrqtablepartdata.h"
+#include "kubus/records/amplfrqtablepartdata.h"
 
 #include <QDebug>
 #include <QMetaType>

@@ -1,4 +1,4 @@
-#include "kubus/amplfrqtablechecksum.h"
+#include "kubus/records/amplfrqtablechecksum.h"
 
 namespace Kubus {
 

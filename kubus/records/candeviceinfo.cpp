@@ -1,4 +1,4 @@
-#include "kubus/candeviceinfo.h"
+#include "kubus/records/candeviceinfo.h"
 
 namespace Kubus {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kubus/nodeid.h"
-#include "kubus/nodeinfo.h"
+#include "kubus/records/nodeid.h"
+#include "kubus/records/nodeinfo.h"
 
 #include <QDebug>
 #include <QString>

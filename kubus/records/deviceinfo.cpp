@@ -1,4 +1,4 @@
-#include "kubus/deviceinfo.h"
+#include "kubus/records/deviceinfo.h"
 
 namespace Kubus {
 

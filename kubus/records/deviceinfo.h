@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kubus/nodeinfo.h"
+#include "kubus/records/nodeinfo.h"
 
 #include <QDate>
 #include <QDebug>

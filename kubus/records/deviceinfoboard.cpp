@@ -1,4 +1,4 @@
-#include "kubus/deviceinfoboard.h"
+#include "kubus/records/deviceinfoboard.h"
 
 namespace Kubus {
 

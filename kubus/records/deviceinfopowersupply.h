@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kubus/deviceinfoversion.h"
+#include "kubus/records/deviceinfoversion.h"
 
 namespace Kubus {
 

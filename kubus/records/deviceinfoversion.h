@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kubus/deviceinfo.h"
+#include "kubus/records/deviceinfo.h"
 
 namespace Kubus {
 

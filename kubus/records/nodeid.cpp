@@ -1,4 +1,4 @@
-#include "kubus/nodeid.h"
+#include "kubus/records/nodeid.h"
 
 #include <QDebug>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kubus/nodeid.h"
+#include "kubus/records/nodeid.h"
 
 namespace Kubus {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kubus/channel.h"
+#include "kubus/bus/channel.h"
 
 #include <QDebug>
 #include <QSignalTransition>

@@ -1,4 +1,4 @@
-#include "kubus/request.h"
+#include "kubus/request/request.h"
 
 namespace Kubus {
 

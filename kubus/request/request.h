@@ -1,8 +1,8 @@
 #pragma once
 
-#include "kubus/bufferoneresponse.h"
-#include "kubus/channel.h"
-#include "kubus/kulog.h"
+#include "kubus/bus/bufferoneresponse.h"
+#include "kubus/bus/channel.h"
+#include "kubus/log/kulog.h"
 
 #include <QObject>
 #include <QThread>

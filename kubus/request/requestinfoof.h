@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kubus/requestinfo.h"
+#include "kubus/request/requestinfo.h"
 
 namespace Kubus {
 

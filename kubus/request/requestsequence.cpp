@@ -1,7 +1,7 @@
-#include "kubus/requestsequence.h"
+#include "kubus/request/requestsequence.h"
 
-#include "kubus/kulog.h"
-#include "kubus/request.h"
+#include "kubus/log/kulog.h"
+#include "kubus/request/request.h"
 
 namespace Kubus {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kubus/requeststate.h"
-#include "kubus/statemachine.h"
+#include "kubus/request/requeststate.h"
+#include "kubus/request/statemachine.h"
 
 #include <QFinalState>
 #include <QTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kubus/receivemessagetransition.h"
-#include "kubus/sendmessagetransition.h"
+#include "kubus/request/receivemessagetransition.h"
+#include "kubus/request/sendmessagetransition.h"
 
 #include <QFinalState>
 #include <QState>

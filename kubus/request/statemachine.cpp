@@ -1,7 +1,7 @@
-#include "kubus/statemachine.h"
+#include "kubus/request/statemachine.h"
 
-#include "kubus/kulog.h"
-#include "kubus/request.h"
+#include "kubus/log/kulog.h"
+#include "kubus/request/request.h"
 
 #include <QEventLoop>
 #include <QSignalTransition>

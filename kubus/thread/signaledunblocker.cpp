@@ -1,4 +1,4 @@
-#include "kubus/signaledunblocker.h"
+#include "kubus/thread/signaledunblocker.h"
 
 namespace Kubus {
 

@@ -1,7 +1,7 @@
-#include "kubus/threadstopper.h"
+#include "kubus/thread/threadstopper.h"
 
-#include "kubus/kulog.h"
-#include "kubus/tsanannotations.h"
+#include "kubus/log/kulog.h"
+#include "kubus/thread/tsanannotations.h"
 
 #include <QThread>
 

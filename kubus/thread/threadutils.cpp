@@ -1,6 +1,6 @@
-#include "kubus/threadutils.h"
+#include "kubus/thread/threadutils.h"
 
-#include "kubus/signaledunblocker.h"
+#include "kubus/thread/signaledunblocker.h"
 
 #include <QThread>
 #include <QtGlobal>

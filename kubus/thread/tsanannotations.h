@@ -3,7 +3,7 @@
 // The distribution's Qt hands objects between threads with locks the thread checker cannot see
 // (its event queue, QThread::wait). Where our code relies on such a hand-over, these mark it:
 // RELEASE on the handing side, ACQUIRE on the taking side, both on the same address.
-// Thread-checker builds also link kubus/tsan/, which marks Qt's own hand-overs: an emission
+// Thread-checker builds also link kubus/thread/tsan/, which marks Qt's own hand-overs: an emission
 // releases on its sender, posting from our code on the receiver's post mark, and delivering an
 // event acquires both; a finished thread releases on its QThread, and wait() acquires it.
 #if defined(__SANITIZE_THREAD__)

@@ -4,7 +4,7 @@
 //   maintenance                 Common::stop4Maintenance()
 //   resetline VALUE             DeviceResetLine::resetLine(VALUE)
 #include "app/deviceresetline.h"
-#include "kubus/callstack.h"
+#include "kubus/log/callstack.h"
 #include "platform/maintenance.h"
 
 #include <csignal>

@@ -16,7 +16,7 @@
 //   destroyed after acquiring on itself (events that are never delivered are destroyed too).
 // A race inside a slot is still reported: the slot is ordered only after what the posting thread
 // did before it emitted or posted, and the copies of its arguments.
-#include "kubus/tsanannotations.h"
+#include "kubus/thread/tsanannotations.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,10 +1,10 @@
 #include "seqpacketpeer.h"
 
-#include "canbus/canasyncreadwrite.h"
-#include "canbus/candevicescm.h"
-#include "canbus/canexception.h"
-#include "kubus/kulog.h"
-#include "kubus/logfile.h"
+#include "canbus/device/canasyncreadwrite.h"
+#include "canbus/device/candevicescm.h"
+#include "canbus/frame/canexception.h"
+#include "kubus/log/kulog.h"
+#include "kubus/log/logfile.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,12 +1,12 @@
 #include "noderig.h"
 
-#include "canbus/canmessagefactory.h"
-#include "canbus/statemachine.h"
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
-#include "kubus/signaledunblocker.h"
-#include "kubus/threadstopper.h"
-#include "kubus/threadutils.h"
+#include "canbus/engine/statemachine.h"
+#include "canbus/routing/canmessagefactory.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/thread/signaledunblocker.h"
+#include "kubus/thread/threadstopper.h"
+#include "kubus/thread/threadutils.h"
 
 #include <QFinalState>
 #include <QState>

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "canbus/canasyncreadwrite.h"
-#include "canbus/candestinationsetter.h"
-#include "canbus/candevicescm.h"
-#include "canbus/canfilter.h"
-#include "canbus/cannodeengine.h"
-#include "canbus/canspontaneousmessagefactory.h"
-#include "canbus/statemachinecommandbase.h"
+#include "canbus/device/canasyncreadwrite.h"
+#include "canbus/device/candevicescm.h"
+#include "canbus/engine/cannodeengine.h"
+#include "canbus/engine/statemachinecommandbase.h"
+#include "canbus/routing/candestinationsetter.h"
+#include "canbus/routing/canfilter.h"
+#include "canbus/routing/canspontaneousmessagefactory.h"
 
 #include <QThread>
 

@@ -1,16 +1,16 @@
 // The command engine end to end: Kubus requests through node engines, the device and the
 // simulator (engine.rack) and back.
 #include "noderig.h"
-#include "tests/bus/logcapture.h"
+#include "tests/common/logcapture.h"
 #include "tests/common/simulatorprocess.h"
 
-#include "canbus/canmessagefactory.h"
-#include "canbus/commandclasses.h"
-#include "canbus/sendmessage_scm_service_data_wr.h"
-#include "canbus/sendmessageandwaitforacknowledgestate.h"
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
-#include "kubus/request.h"
+#include "canbus/commands/commandclasses.h"
+#include "canbus/commands/sendmessageandwaitforacknowledgestate.h"
+#include "canbus/routing/canmessagefactory.h"
+#include "canbus/servicedata/sendmessage_scm_service_data_wr.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/request/request.h"
 
 #include <QDir>
 #include <QFile>

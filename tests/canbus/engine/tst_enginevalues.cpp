@@ -1,13 +1,13 @@
 // The engine's values without a bus: BCD parameters, command frame packing, frame routing.
-#include "tests/bus/logcapture.h"
+#include "tests/common/logcapture.h"
 
-#include "canbus/candestinationsetter.h"
-#include "canbus/canfilter.h"
-#include "canbus/canmessagefactory.h"
-#include "canbus/canspontaneousmessagefactory.h"
-#include "canbus/commandclasses.h"
-#include "canbus/paramconvert.h"
-#include "canbus/statemachine.h"
+#include "canbus/commands/commandclasses.h"
+#include "canbus/commands/paramconvert.h"
+#include "canbus/engine/statemachine.h"
+#include "canbus/routing/candestinationsetter.h"
+#include "canbus/routing/canfilter.h"
+#include "canbus/routing/canmessagefactory.h"
+#include "canbus/routing/canspontaneousmessagefactory.h"
 
 #include <QFinalState>
 

@@ -1,9 +1,9 @@
-#include "canbus/canexception.h"
-#include "canbus/canidentifier.h"
-#include "canbus/canmessage.h"
-#include "canbus/canmessaget.h"
-#include "canbus/canmessagetype.h"
-#include "canbus/canpayload.h"
+#include "canbus/frame/canexception.h"
+#include "canbus/frame/canidentifier.h"
+#include "canbus/frame/canmessage.h"
+#include "canbus/frame/canmessaget.h"
+#include "canbus/frame/canmessagetype.h"
+#include "canbus/frame/canpayload.h"
 
 #include <QSet>
 #include <QtTest>

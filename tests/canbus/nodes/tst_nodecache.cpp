@@ -1,6 +1,6 @@
 #include "canbus/nodes/candeviceinfocache.h"
 
-#include "logcapture.h"
+#include "tests/common/logcapture.h"
 
 #include <QDir>
 #include <QFile>

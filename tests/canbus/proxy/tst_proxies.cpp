@@ -1,13 +1,13 @@
-#include "canbus/canconfiguration.h"
-#include "canbus/candevicescm.h"
+#include "canbus/device/canconfiguration.h"
+#include "canbus/device/candevicescm.h"
 #include "canbus/nodes/poweramplifierpositionfinder.h"
 #include "canbus/proxy/mainboardproxy.h"
 #include "canbus/proxy/poweramplifierproxy.h"
 #include "common/rawcanclient.h"
 #include "common/simulatorprocess.h"
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
-#include "kubus/request.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/request/request.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
-#include "logcapture.h"
 #include "responder.h"
+#include "tests/common/logcapture.h"
 
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
-#include "kubus/request.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/request/request.h"
 
 #include <QtTest>
 
@@ -401,4 +401,4 @@ void TestBus::concurrentDeliveriesKeepTheBufferWhole()
 }
 
 QTEST_GUILESS_MAIN(TestBus)
-#include "test_bus.moc"
+#include "tst_bus.moc"

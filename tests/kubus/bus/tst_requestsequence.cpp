@@ -1,10 +1,10 @@
-#include "logcapture.h"
 #include "responder.h"
+#include "tests/common/logcapture.h"
 
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
-#include "kubus/requestsequence.h"
-#include "kubus/statemachine.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/request/requestsequence.h"
+#include "kubus/request/statemachine.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -178,4 +178,4 @@ int main(int argc, char** argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "test_requestsequence.moc"
+#include "tst_requestsequence.moc"

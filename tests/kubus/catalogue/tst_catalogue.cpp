@@ -1,5 +1,5 @@
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
 
 #include <QtTest>
 

@@ -7,9 +7,9 @@
 //       into a log file on /dev/null, reports on stderr how far its peak memory grew, then logs
 //       "flood done" and exits once its standard input ends, reporting how long the exit handlers
 //       (the log server's shutdown among them) took.
-#include "kubus/kulog.h"
-#include "kubus/logfile.h"
-#include "kubus/networklogger.h"
+#include "kubus/log/kulog.h"
+#include "kubus/log/logfile.h"
+#include "kubus/log/networklogger.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -311,4 +311,4 @@ void TestKuLog::slowAndStalledClientsInBoundedMemory()
 }
 
 QTEST_MAIN(TestKuLog)
-#include "test_kulog.moc"
+#include "tst_kulog.moc"

@@ -1,7 +1,7 @@
 // ThreadStopper, SignaledUnblocker and waitForRunning against real threads.
-#include "kubus/signaledunblocker.h"
-#include "kubus/threadstopper.h"
-#include "kubus/threadutils.h"
+#include "kubus/thread/signaledunblocker.h"
+#include "kubus/thread/threadstopper.h"
+#include "kubus/thread/threadutils.h"
 
 #include <QSemaphore>
 #include <QThread>
@@ -152,4 +152,4 @@ void TestThreadUtils::waitForRunning()
 }
 
 QTEST_MAIN(TestThreadUtils)
-#include "test_threadutils.moc"
+#include "tst_threadutils.moc"
