@@ -1,10 +1,10 @@
 #include "app/deviceupdater.h"
 
 #include "app/deviceresetline.h"
-#include "kubus/kulog.h"
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
-#include "kubus/request.h"
+#include "kubus/log/kulog.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/request/request.h"
 
 #include <QElapsedTimer>
 

@@ -2,9 +2,9 @@
 
 #include "app/keypresseater.h"
 #include "app/zef400.h"
-#include "kubus/kulog.h"
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
+#include "kubus/log/kulog.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
 #include "platform/rootpath.h"
 
 #include <QApplication>

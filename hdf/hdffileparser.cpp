@@ -1,6 +1,6 @@
 #include "hdf/hdffileparser.h"
 
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 
 #include <algorithm>
 #include <cstdarg>

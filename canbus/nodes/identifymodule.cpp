@@ -1,12 +1,12 @@
 #include "canbus/nodes/identifymodule.h"
 
-#include "canbus/candestinationsetter.h"
-#include "canbus/canmessageevent.h"
+#include "canbus/engine/statemachine.h"
 #include "canbus/nodes/changabletimer.h"
 #include "canbus/nodes/identifystatechart.h"
-#include "canbus/statemachine.h"
-#include "kubus/kulog.h"
-#include "kubus/signaledunblocker.h"
+#include "canbus/routing/candestinationsetter.h"
+#include "canbus/routing/canmessageevent.h"
+#include "kubus/log/kulog.h"
+#include "kubus/thread/signaledunblocker.h"
 
 #include <QFinalState>
 #include <QSignalTransition>

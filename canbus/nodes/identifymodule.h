@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/canmessage.h"
-#include "kubus/onewayrecords.h"
+#include "canbus/frame/canmessage.h"
+#include "kubus/catalogue/onewayrecords.h"
 
 #include <QObject>
 #include <QThread>

@@ -1,7 +1,7 @@
 #include "canbus/proxy/identifyspontaneous.h"
 
 #include "canbus/proxy/handlespontaneous.h"
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 #include "platform/maintenance.h"
 
 namespace CanBus {

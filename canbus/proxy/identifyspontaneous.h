@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/spontaneousreceiver.h"
+#include "canbus/routing/spontaneousreceiver.h"
 
 #include <QString>
 

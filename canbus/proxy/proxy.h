@@ -1,8 +1,8 @@
 #pragma once
 
-#include "canbus/canexception.h"
-#include "canbus/canidentifier.h"
-#include "kubus/onewayrecords.h"
+#include "canbus/frame/canexception.h"
+#include "canbus/frame/canidentifier.h"
+#include "kubus/catalogue/onewayrecords.h"
 
 #include <QHash>
 #include <QList>

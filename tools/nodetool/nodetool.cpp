@@ -1,16 +1,16 @@
 #include "tools/nodetool/nodetool.h"
 
 #include "app/firmwareimage.h"
-#include "canbus/canconfiguration.h"
-#include "canbus/candevicescm.h"
-#include "canbus/canexception.h"
+#include "canbus/device/canconfiguration.h"
+#include "canbus/device/candevicescm.h"
+#include "canbus/frame/canexception.h"
 #include "canbus/nodes/firmwareupdate.h"
 #include "canbus/nodes/identifymodule.h"
 #include "canbus/proxy/mainboardproxy.h"
 #include "canbus/proxy/poweramplifierproxy.h"
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
-#include "kubus/request.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/request/request.h"
 
 #include <QDir>
 #include <QElapsedTimer>

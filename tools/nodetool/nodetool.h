@@ -1,7 +1,7 @@
 #pragma once
 
-#include "kubus/deviceinfoversion.h"
-#include "kubus/onewayrecords.h"
+#include "kubus/records/deviceinfoversion.h"
+#include "kubus/catalogue/onewayrecords.h"
 
 #include <QJsonObject>
 #include <QObject>
