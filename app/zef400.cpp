@@ -5,9 +5,9 @@
 #include "canbus/frame/canmessage.h"
 #include "canbus/nodes/identifymodule.h"
 #include "hdf/hdffileparser.h"
-#include "kubus/log/kulog.h"
 #include "kubus/catalogue/mainboardbus.h"
 #include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/log/kulog.h"
 #include "kubus/request/request.h"
 #include "kubus/request/requestsequence.h"
 #include "kubus/thread/threadstopper.h"
@@ -77,8 +77,8 @@ Zef400::Zef400(int)
         SLOT(slotNewMainBoardNodes(Kubus::IdentifyFoundNodes)));
     connect(ampBus, SIGNAL(message(Kubus::IdentifyFoundNodes)), this,
         SLOT(slotNewPowerAmplifierNodes(Kubus::IdentifyFoundNodes)));
-    connect(&mainboardUpdater, &DeviceUpdater::signalUpToDate, this,
-        &Zef400::slotMainboardUpToDate);
+    connect(
+        &mainboardUpdater, &DeviceUpdater::signalUpToDate, this, &Zef400::slotMainboardUpToDate);
     connect(&mainboardUpdater, &DeviceUpdater::signalNotUpToDate, this,
         &Zef400::slotMainboardNotUpToDate);
     connect(&powerAmplifierUpdater, &DeviceUpdater::signalUpToDate, this,
@@ -93,10 +93,10 @@ Zef400::Zef400(int)
         connect(updater, &DeviceUpdater::labelGivenUp, this, &Zef400::slotLabelGivenUp);
     }
     connect(&updaterProcess, &QProcess::started, this, &Zef400::slotUpdaterStarted);
-    connect(&updaterProcess, &QProcess::readyReadStandardError, this,
-        &Zef400::slotReadUpdaterError);
-    connect(&updaterProcess, &QProcess::readyReadStandardOutput, this,
-        &Zef400::slotReadUpdaterOutput);
+    connect(
+        &updaterProcess, &QProcess::readyReadStandardError, this, &Zef400::slotReadUpdaterError);
+    connect(
+        &updaterProcess, &QProcess::readyReadStandardOutput, this, &Zef400::slotReadUpdaterOutput);
     connect(ampBus, SIGNAL(message(Kubus::PowerAmplifier_AMP_POSITION)), this,
         SLOT(newMeasuredValues(Kubus::PowerAmplifier_AMP_POSITION)));
     connect(&positionFinder, &PowerAmplifierPositionFinder::positionOfPowerAmplifierFound, this,
@@ -233,7 +233,8 @@ void Zef400::startup()
 
     // Tests of lost and powerless nodes shorten the transfer's limit instead of waiting it out.
     bool shortened = false;
-    const int testTimeout = qEnvironmentVariableIntValue("ZEF400_NODE_FIRMWARE_TIMEOUT_MS", &shortened);
+    const int testTimeout
+        = qEnvironmentVariableIntValue("ZEF400_NODE_FIRMWARE_TIMEOUT_MS", &shortened);
     CanBus::Proxy* const proxies[] = { &mainboardProxy, &powerAmplifierProxy };
     for (CanBus::Proxy* proxy : proxies) {
         proxy->setFirmwareTimeout(
@@ -457,7 +458,8 @@ void Zef400::setUsedFirmwareVersion(int code)
 {
     if (state == Busy)
         return;
-    QString directory = Platform::rootPath(QString::fromLatin1(FirmwareImage::defaultImageDirectory()));
+    QString directory
+        = Platform::rootPath(QString::fromLatin1(FirmwareImage::defaultImageDirectory()));
     int stored = 0;
     for (const Release& release : Releases)
         if (release.code == code && code != 0) {

@@ -6,9 +6,9 @@
 #include "canbus/nodes/poweramplifierpositionfinder.h"
 #include "canbus/proxy/mainboardproxy.h"
 #include "canbus/proxy/poweramplifierproxy.h"
-#include "kubus/records/candeviceinfo.h"
 #include "kubus/catalogue/measuredrecords.h"
 #include "kubus/catalogue/onewayrecords.h"
+#include "kubus/records/candeviceinfo.h"
 
 #include <QElapsedTimer>
 #include <QMap>
