@@ -20,6 +20,12 @@ QString fixture(const char* name)
     return QStringLiteral(ZEF_TEST_DATA "/") + QLatin1String(name);
 }
 
+QByteArray oneRackText()
+{
+    QFile file(fixture("valid_one_rack.hdf"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // Boards as "(rack,unit)..." in list order, from the parser or from the tool's JSON.
 QString boardsOf(const std::vector<Board>& boards)
 {
@@ -65,7 +71,9 @@ class TestHdf : public QObject {
 private slots:
     void rejected_data();
     void rejected();
-    void oneRackWithBothLineEnds();
+    void oneRack();
+    void edited_data();
+    void edited();
     void twoRacks();
     void checker();
 };
@@ -143,30 +151,64 @@ void TestHdf::rejected()
     QVERIFY2(text.isEmpty() ? !logged.isEmpty() : logged == text, qPrintable(logged));
 }
 
-void TestHdf::oneRackWithBothLineEnds()
+void TestHdf::oneRack()
 {
-    QFile file(fixture("valid_one_rack.hdf"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray crlf = file.readAll();
+    const QByteArray crlf = oneRackText();
     QVERIFY(crlf.contains("\r\n\r\n"));
-    const QByteArray lf = QByteArray(crlf).replace('\r', "");
+    std::istringstream in(crlf.toStdString());
+    HdfFileParser parser;
+    parser.setHdf(in, "one rack");
+    QCOMPARE(parser.getErrorCode(), 0);
+    QCOMPARE(boardsOf(parser.getBoards()), QString("(1,1)"));
+    // The record over lines 12 to 16 counts once, with its last line.
+    QCOMPARE(int(parser.getPowerAmplifiers().size()), 4);
+    QCOMPARE(int(parser.getPowerAmplifiers().at(2).position), 3);
+    QCOMPARE(parser.getPowerAmplifiers().at(2).line, 16u);
+    // RF path 2 has only an external amplifier; its output(0) means its own output 2.
+    QVERIFY(parser.doesRfPathHaveExternalAmplifier(2));
+    QCOMPARE(int(parser.getRfPathCoolings().at(1).output), 2);
+    QCOMPARE(parser.getHdfInfo().fileDate.toString(), std::string("2026-02-10 14:05:00"));
+    QCOMPARE(int(parser.getHdfInfo().syntaxVersionNumerical.minor), 74);
+}
 
-    for (const QByteArray& text : { crlf, lf }) {
-        std::istringstream in(text.toStdString());
-        HdfFileParser parser;
-        parser.setHdf(in, "one rack");
-        QCOMPARE(parser.getErrorCode(), 0);
-        QCOMPARE(boardsOf(parser.getBoards()), QString("(1,1)"));
-        // The record over lines 12 to 16 counts once, with its last line.
-        QCOMPARE(int(parser.getPowerAmplifiers().size()), 4);
-        QCOMPARE(int(parser.getPowerAmplifiers().at(2).position), 3);
-        QCOMPARE(parser.getPowerAmplifiers().at(2).line, 16u);
-        // RF path 2 has only an external amplifier; its output(0) means its own output 2.
-        QVERIFY(parser.doesRfPathHaveExternalAmplifier(2));
-        QCOMPARE(int(parser.getRfPathCoolings().at(1).output), 2);
-        QCOMPARE(parser.getHdfInfo().fileDate.toString(), std::string("2026-02-10 14:05:00"));
-        QCOMPARE(int(parser.getHdfInfo().syntaxVersionNumerical.minor), 74);
-    }
+// The one-rack file (23 lines, accepted) with one text replaced.
+void TestHdf::edited_data()
+{
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QByteArray>("to");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<int>("value");
+
+    const QByteArray last = "Option=direct_mute(yes),afrc(no);\r\n";
+    QTest::newRow("output(10) is the last output")
+        << QByteArray("output(1)") << QByteArray("output(10)") << 0 << 0 << 0;
+    QTest::newRow("PreAmp slot taken twice, other type and path")
+        << last << last + "PreAmp=type(PRE-2G),rack(1),unit(1),position(1),rf_path(2);\r\n" << 5
+        << 24 << 0;
+    QTest::newRow("InputSwitch7-1 with empty type() on undefined RF path 3")
+        << last << last + "InputSwitch7-1=type(),rack(1),unit(1),rf_path_out(1)(3);\r\n" << 15
+        << 24 << 3;
+    // Without CR no record ends: everything joins the HDFInfo record of line 3.
+    QTest::newRow("LF-only line ends")
+        << QByteArray("\r\n") << QByteArray("\n") << 7 << 0 << 0;
+}
+
+void TestHdf::edited()
+{
+    QFETCH(QByteArray, from);
+    QFETCH(QByteArray, to);
+    QFETCH(int, code);
+    QFETCH(int, line);
+    QFETCH(int, value);
+
+    const QByteArray text = oneRackText().replace(from, to);
+    std::istringstream in(text.toStdString());
+    HdfFileParser parser;
+    parser.setHdf(in, "edited");
+    QCOMPARE(parser.getErrorCode(), code);
+    QCOMPARE(int(parser.getErrorLine()), line);
+    QCOMPARE(int(parser.getErrorValue()), value);
 }
 
 void TestHdf::twoRacks()
@@ -179,6 +221,12 @@ void TestHdf::twoRacks()
     QCOMPARE(boardsOf(parser.getBoards()), QString("(1,1)(2,1)(1,2)(1,3)(1,4)(2,2)(2,3)(2,4)"));
     QCOMPARE(boardsOf(parser.getBoardsForRfPath(3)), QString("(2,1)(2,2)(2,4)"));
     QVERIFY(parser.getPreAmplifiers().at(1).slave);
+
+    // No file named: code 3, and what was read stays.
+    parser.setHdf(std::string());
+    QCOMPARE(parser.getErrorCode(), 3);
+    QCOMPARE(int(parser.getPowerAmplifiers().size()), 32);
+    QCOMPARE(int(parser.getBoards().size()), 8);
 
     // Reading again replaces everything.
     parser.setHdf(fixture("invalid_no_amp.hdf").toStdString());
@@ -209,6 +257,20 @@ void TestHdf::checker()
     const Run text = run(tool, { fixture("invalid_undefined_rf_path.hdf") });
     QCOMPARE(text.exitCode, 1);
     QVERIFY(text.out.contains("verdict: rejected\nerror: code 15, line 7, value 3\n"));
+    QVERIFY(text.out.contains("\nline ends: CR LF\n"));
+
+    // An LF-only copy: refused, and the line ends are named with the first line lacking its CR.
+    QTemporaryDir dir;
+    const QString lf = dir.filePath("lf.hdf");
+    QFile lfFile(lf);
+    QVERIFY(lfFile.open(QIODevice::WriteOnly));
+    lfFile.write(oneRackText().replace("\r\n", "\n"));
+    lfFile.close();
+    const Run lfJson = run(tool, { "--json", lf });
+    QCOMPARE(lfJson.exitCode, 1);
+    QCOMPARE(lfJson.json().value("lineEnds").toString(), QString("LF"));
+    QCOMPARE(lfJson.json().value("firstLfOnlyLine").toInt(), 1);
+    QVERIFY(run(tool, { lf }).out.contains("\nline ends: LF, LF without CR from line 1 on"));
 
     QCOMPARE(run(tool, { fixture("does_not_exist.hdf") }).exitCode, 1);
     QCOMPARE(run(tool, { "--bogus", fixture("valid_two_racks.hdf") }).exitCode, 2);
