@@ -6,6 +6,7 @@
 #include "platform/rootpath.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -50,7 +51,7 @@ LineEnds lineEndsOf(const QString& file)
 {
     LineEnds ends;
     QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
+    if (!QFileInfo(file).isFile() || !f.open(QIODevice::ReadOnly))
         return ends;
     const QByteArray bytes = f.readAll();
     int line = 1;
@@ -71,7 +72,7 @@ QString lineEndsText(const LineEnds& ends)
 {
     if (ends.lfOnly == 0)
         return ends.name();
-    return QStringLiteral("%1, LF without CR from line %2 on: a record ends only with \";\" "
+    return QStringLiteral("%1 (first line without CR: %2): a record ends only with \";\" "
                           "before CR LF, so this file is not read as written; save it with CR LF "
                           "line ends")
         .arg(ends.name())

@@ -220,7 +220,7 @@ void TestHdf::checker()
     QCOMPARE(lf.json().value("lineEnds").toString(), QString("LF"));
     QCOMPARE(lf.json().value("firstLfOnlyLine").toInt(), 1);
     QVERIFY(run(tool, { fixture("invalid_lf_only.hdf") })
-                .out.contains("\nline ends: LF, LF without CR from line 1 on"));
+                .out.contains("\nline ends: LF (first line without CR: 1): "));
 
     QCOMPARE(run(tool, { fixture("does_not_exist.hdf") }).exitCode, 1);
     QCOMPARE(run(tool, { "--bogus", fixture("valid_two_racks.hdf") }).exitCode, 2);
