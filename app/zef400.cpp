@@ -124,10 +124,13 @@ Zef400::~Zef400()
         orchestratorThread.quit();
         orchestratorThread.wait();
     }
-    // Closed devices end a running command at once; an updater still waiting for its answer can
-    // then finish. The buses carry that answer, so they stop only after the updater thread.
+    // An updater may still wait for a transfer's answer (a quit from the service menu): the
+    // commands end at once when the devices close, so it can finish its node without waiting out
+    // the transfer's limit. The buses carry that answer, so they stop only after its thread.
     mainboardCanDevice.close();
     powerAmplifierCanDevice.close();
+    mainboardProxy.endAllCommands();
+    powerAmplifierProxy.endAllCommands();
     if (updaterThread.isRunning() && !updaterThread.wait(100))
         Kubus::kuPrint("Waiting for the updater to finish its node", Q_FUNC_INFO);
     updaterThread.wait();

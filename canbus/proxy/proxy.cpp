@@ -199,6 +199,12 @@ void Proxy::handleReadError(const CanException& exception)
     emit deviceLost(exception);
 }
 
+void Proxy::endAllCommands()
+{
+    m_deviceLost = true;
+    failRunningCommands();
+}
+
 void Proxy::failRunningCommands()
 {
     QMutexLocker lock(&m_nodesMutex);

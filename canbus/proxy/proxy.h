@@ -67,6 +67,9 @@ public:
     bool isDeviceLost() const { return m_deviceLost.load(); }
     // Ends every node's running command as a CAN communication error (status 2).
     void failRunningCommands();
+    // The owner is closing the device: the running command and every later one end at once
+    // (status 2), so a requester blocked on an answer is released without waiting out its limit.
+    void endAllCommands();
 
 public slots:
     void startApiService();
