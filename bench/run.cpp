@@ -29,6 +29,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
@@ -369,24 +370,28 @@ struct Analysis {
 // Identification cycles follow a rhythm fixed at start-up: a 1000 ms window for answers from the
 // request on, node-id assignments one after the other, then 3000 ms until the next request. How
 // much later than that each next request came is the identify module's own delay, which the
-// re-identification spans below contain.
+// re-identification spans below contain. Only requests that found the bus free count: one that
+// waited behind the transfer's frames started later on the bus than it was sent.
 QVector<qint64> rhythmLateness(const QVector<Frame>& frames)
 {
     constexpr qint64 WindowUs = 1000000;
     constexpr qint64 RepeatUs = 3000000;
     QVector<qint64> late;
     for (int bus = 0; bus < 2; ++bus) {
-        qint64 cycleEnd = -1;
+        qint64 cycleEnd = -1; // -1: the last request is not to be judged
+        qint64 busFree = 0;
         for (const Frame& f : frames) {
             if (f.bus != bus)
                 continue;
             if (f.type == CanBus::SCM_IDENTIFY && !f.fromNode) {
-                if (cycleEnd >= 0)
+                const bool sentAtStart = f.startUs() > busFree;
+                if (cycleEnd >= 0 && sentAtStart)
                     late << f.startUs() - cycleEnd - RepeatUs;
-                cycleEnd = f.startUs() + WindowUs;
+                cycleEnd = sentAtStart ? f.startUs() + WindowUs : -1;
             } else if (f.type == CanBus::SCM_SET_ADDR_CO && cycleEnd >= 0) {
                 cycleEnd = std::max(cycleEnd, f.endUs);
             }
+            busFree = f.endUs;
         }
     }
     return late;
@@ -518,8 +523,9 @@ struct Run {
     QString error;
     double wallS = 0;
     double cpuS = 0;
-    double maxRssMiB = 0;
+    double maxRssMB = 0; // 10^6 bytes
     int firmwaresUpdated = 0;
+    double placementMs = 0; // how exactly the program's start and end sit on the trace's clock
     Analysis analysis;
 };
 
@@ -618,6 +624,7 @@ Run runOnce(const Rack& rack, quint32 seed)
         return run;
     }
     const qint64 simClockOffsetUs = (asked + seen) / 2 - simTimeUs;
+    run.placementMs = double(seen - asked) / 2e3;
 
     const QString record = root + "/record.json";
     const Child program = spawn(QStringLiteral(ZEF_BIN_DIR "/zef400-fwupdate"), {},
@@ -636,7 +643,7 @@ Run runOnce(const Rack& rack, quint32 seed)
     const rusage& u = ended.usage;
     run.cpuS = double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
         + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    run.maxRssMiB = double(u.ru_maxrss) / 1024.0; // KiB
+    run.maxRssMB = double(u.ru_maxrss) * 1024.0 / 1e6; // ru_maxrss is in KiB
     if (ended.timedOut || !WIFEXITED(ended.status) || WEXITSTATUS(ended.status) != 0) {
         run.error = ended.timedOut ? QString("zef400-fwupdate did not end within %1 s").arg(ProgramTimeoutMs / 1000)
                                    : QString("zef400-fwupdate ended with status %1").arg(ended.status);
@@ -666,7 +673,7 @@ int main(int argc, char** argv)
         rack.mainboards, rack.amplifiers, OldVersion, rack.at90Bytes / 1024, rack.fpgaBytes / 1024,
         rack.at90Bytes / BlockBytes, rack.fpgaBytes / BlockBytes);
 
-    QVector<double> wall, floors, ratio, cpuPerBlock, rss, startup, idle, tail, reident;
+    QVector<double> wall, floors, ratio, ratioBare, cpuPerBlock, rss, startup, idle, tail, reident;
     QMap<QString, QVector<double>> idleBy; // ms per round
     QVector<double> late;
     for (int round = 1; round <= rounds; ++round) {
@@ -687,10 +694,11 @@ int main(int argc, char** argv)
         for (const Transfer& t : a.transfers)
             at90 += t.fpga ? 0 : 1;
         const double r = double(a.wallUs) / double(floorUs);
+        const double rBare = double(a.wallUs) / double(floorUs - a.labelReadsUs - a.versionWritesUs);
         std::printf("round %d: wall %.3f s, floor %.3f s, ratio %.4f; CPU %.2f s = %.0f us a "
-                    "block (%d blocks, %d sent again), peak RSS %.1f MiB\n",
+                    "block (%d blocks, %d sent again), peak RSS %.1f MB\n",
             round, run.wallS, s(floorUs), r, run.cpuS, run.cpuS * 1e6 / a.blocks, a.blocks,
-            a.blockRepeats, run.maxRssMiB);
+            a.blockRepeats, run.maxRssMB);
         std::printf("  floor: first identification %.3f s, %d AT90 transfers %.3f s, %d FPGA "
                     "transfers %.3f s, label reads %.3f s, version writes %.3f s, other frames "
                     "%.3f s, %d resets to re-identification %.3f s (%.2f-%.2f s each)\n",
@@ -700,17 +708,21 @@ int main(int argc, char** argv)
             s(reidentSum), s(*reLo), s(*reHi));
         std::printf("  the program's: start-up to the first identification request %.3f s, bus "
                     "idle for it %.3f s (in transfers %.3f s), last frame to exit %.3f s; "
-                    "unaccounted %.1f ms (clock placement)\n",
+                    "placed on the trace's clock within %.1f ms\n",
             s(a.startupUs), s(a.programIdleUs + a.transferProgramUs()), s(a.transferProgramUs()),
-            s(a.tailUs), ms(a.wallUs - accounted));
+            s(a.tailUs), run.placementMs);
+        if (std::abs(a.wallUs - accounted) > 1000)
+            std::printf("  note: %.1f ms of the wall time fall into no part\n",
+                ms(a.wallUs - accounted));
         if (a.transfers.size() != run.firmwaresUpdated)
             std::printf("  note: %d transfers on the trace, %d firmwares updated by the record\n",
                 int(a.transfers.size()), run.firmwaresUpdated);
         wall << run.wallS;
         floors << s(floorUs);
         ratio << r;
+        ratioBare << rBare;
         cpuPerBlock << run.cpuS * 1e6 / a.blocks;
-        rss << run.maxRssMiB;
+        rss << run.maxRssMB;
         startup << s(a.startupUs);
         idle << s(a.programIdleUs + a.transferProgramUs());
         tail << s(a.tailUs);
@@ -729,11 +741,14 @@ int main(int argc, char** argv)
                 "(%s)\n",
         rounds, median(wall), qPrintable(spread(wall, "%.3f")), median(floors),
         qPrintable(spread(floors, "%.3f")), median(ratio), qPrintable(spread(ratio, "%.4f")));
+    std::printf("  ratio with the label reads and version writes left out of the floor %.4f (%s)\n",
+        median(ratioBare), qPrintable(spread(ratioBare, "%.4f")));
     std::printf("  of the floor, resets to re-identification %.3f s (%s); the program's start-up "
                 "%.3f s, bus idle for the program %.3f s, end %.3f s\n",
         median(reident), qPrintable(spread(reident, "%.3f")), median(startup), median(idle),
         median(tail));
-    std::printf("  CPU %.0f us a block (%s), peak RSS %.1f MiB (%s)\n", median(cpuPerBlock),
+    // The whole run's CPU time (start-up, identification, label reads included) over the blocks.
+    std::printf("  CPU %.0f us a block (%s), peak RSS %.1f MB (%s)\n", median(cpuPerBlock),
         qPrintable(spread(cpuPerBlock, "%.0f")), median(rss), qPrintable(spread(rss, "%.1f")));
     for (auto it = idleBy.cbegin(); it != idleBy.cend(); ++it) {
         double sum = 0;
@@ -746,9 +761,11 @@ int main(int argc, char** argv)
     }
     if (!late.isEmpty()) {
         const auto [lo, hi] = std::minmax_element(late.cbegin(), late.cend());
-        std::printf("  identification rhythm: %d cycles, the next request %.1f ms (median; "
-                    "%.1f to %.1f ms) after the fixed window and repeat interval\n",
-            int(late.size()), median(late), *lo, *hi);
+        const auto over = std::count_if(late.cbegin(), late.cend(), [](double v) { return v > 20; });
+        std::printf("  identification rhythm: %d cycles sent on a free bus, the next request %.1f ms "
+                    "(median; %.1f to %.1f ms, %d over 20 ms) after the fixed window and repeat "
+                    "interval\n",
+            int(late.size()), median(late), *lo, *hi, int(over));
     }
 
     Rack full;
@@ -772,8 +789,8 @@ int main(int argc, char** argv)
     const int fastBlocks = (full.oldMainboards + full.oldAmplifiers)
         * ((full.at90Bytes + BlockBytes - 1) / BlockBytes + (full.fpgaBytes + BlockBytes - 1) / BlockBytes);
     std::printf("fast mode: wall %.1f s, CPU %.2f s (%.0f us a block over %d blocks), peak RSS "
-                "%.1f MiB (aim <= 60 MB)\n",
-        fast.wallS, fast.cpuS, fast.cpuS * 1e6 / fastBlocks, fastBlocks, fast.maxRssMiB);
+                "%.1f MB (aim <= 60 MB)\n",
+        fast.wallS, fast.cpuS, fast.cpuS * 1e6 / fastBlocks, fastBlocks, fast.maxRssMB);
 
     std::printf("ratio: %.4f run wall time over its floor (transfers' protocol floors, label "
                 "reads and version writes, the identification and reset waits; median of %d "
