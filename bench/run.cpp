@@ -11,7 +11,7 @@
 // rounds repeat on fresh roots and simulators; a fast-mode run of 8 mainboards and 32 amplifiers
 // then shows memory and CPU on a full rack with full-size images.
 
-#include "canbus/canmessagetype.h"
+#include "canbus/frame/canmessagetype.h"
 #include "sim/framebits.h"
 
 #include <QByteArray>
