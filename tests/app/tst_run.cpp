@@ -71,7 +71,7 @@ private slots:
 
         const ProgramRun first = ProgramRun::run(dir.path(), {}, 240000);
         QVERIFY2(first.finished, qPrintable(first.screenText()));
-        QCOMPARE(first.exitCode, 0);
+        QVERIFY2(first.exitCode == 0, qPrintable(first.failure()));
         const QStringList& shown = first.screen;
         QCOMPARE(shown.first(), QStringLiteral("Starting ZEF400 Firmware Update ..."));
         for (const char* text : { "-------------------------",
@@ -120,7 +120,7 @@ private slots:
             written.insert(serial, blocksWritten(sim, serial));
 
         const ProgramRun second = ProgramRun::run(dir.path(), {}, 60000);
-        QVERIFY2(second.finished && second.exitCode == 0, qPrintable(second.screenText()));
+        QVERIFY2(second.finished && second.exitCode == 0, qPrintable(second.failure()));
         QVERIFY(second.screen.contains("Mainboard 1 AT90: OK"));
         QVERIFY(second.screen.contains("Power amplifier 3 FPGA: OK"));
         QVERIFY2(second.screen.filter("Updating").isEmpty(), qPrintable(second.screenText()));
@@ -132,7 +132,7 @@ private slots:
             { "--readonly", "--force-update-amplifier", "all", "--force-update-mainboard-at90",
                 "all" },
             60000);
-        QVERIFY2(readOnly.finished && readOnly.exitCode == 0, qPrintable(readOnly.screenText()));
+        QVERIFY2(readOnly.finished && readOnly.exitCode == 0, qPrintable(readOnly.failure()));
         QVERIFY(readOnly.screen.contains("Mainboard 1 AT90: Forcing update"));
         QVERIFY(readOnly.screen.contains("Mainboard 1 FPGA: OK"));
         QCOMPARE(readOnly.screen
@@ -151,7 +151,7 @@ private slots:
             { "--force-update-mainboard", "0", "--force-update-amplifier-at90",
                 QString::number(id2002), "--force-update-amplifier-fpga", QString::number(id2003) },
             120000);
-        QVERIFY2(forced.finished && forced.exitCode == 0, qPrintable(forced.screenText()));
+        QVERIFY2(forced.finished && forced.exitCode == 0, qPrintable(forced.failure()));
         QCOMPARE(forced.screen.filter("Updating OK").size(), 4);
         QCOMPARE(forced.firmware(1001, "at90").value("action").toString(), QString("forced"));
         QCOMPARE(forced.firmware(1001, "fpga").value("action").toString(), QString("forced"));
@@ -198,7 +198,7 @@ private slots:
 
         const ProgramRun first = ProgramRun::run(dir.path(), {}, 240000, env);
         QVERIFY2(first.finished, qPrintable(first.screenText()));
-        QCOMPARE(first.exitCode, 0);
+        QVERIFY2(first.exitCode == 0, qPrintable(first.failure()));
         QVERIFY(sim.requestDump());
         const QString again = QString("Reading label for Power amplifier id %1 again")
                                   .arg(sim.dumpValue(node(2001), "nodeid").toInt() + 1);
@@ -227,7 +227,7 @@ private slots:
         QFile::remove(dir.path() + "/var/etc/Hdf.hdf");
         QVERIFY(QFile::copy(other.path() + "/var/etc/Hdf.hdf", dir.path() + "/var/etc/Hdf.hdf"));
         const ProgramRun second = ProgramRun::run(dir.path(), {}, 240000, env);
-        QVERIFY2(second.finished && second.exitCode == 0, qPrintable(second.screenText()));
+        QVERIFY2(second.finished && second.exitCode == 0, qPrintable(second.failure()));
         QCOMPARE(second.screen.last(), QStringLiteral("All firmwares successfully processed."));
         QCOMPARE(second.report.value("result").toBool(), true);
         QCOMPARE(second.firmware(2001, "at90").value("action").toString(), QString("ok"));

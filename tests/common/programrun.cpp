@@ -1,5 +1,6 @@
 #include "common/programrun.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -85,4 +86,20 @@ QJsonObject ProgramRun::node(int serial) const
 QJsonObject ProgramRun::firmware(int serial, const char* which) const
 {
     return node(serial).value(QLatin1String(which)).toObject();
+}
+
+QString ProgramRun::failure() const
+{
+    // The message is built for every check, passed or not: keep files only for failed runs.
+    if (finished && exitCode == 0)
+        return screenText();
+    static int count = 0;
+    const QString path = QStringLiteral("%1/zef400-run-%2-%3.err")
+                             .arg(QDir::tempPath())
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(++count);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(err.toLocal8Bit());
+    return QStringLiteral("exit %1, standard error in %2\n%3").arg(exitCode).arg(path, screenText());
 }

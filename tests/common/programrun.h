@@ -23,6 +23,9 @@ struct ProgramRun {
 
     // Everything shown, joined by newlines, for QVERIFY2 messages.
     QString screenText() const { return screen.join(QLatin1Char('\n')); }
+    // Exit status, where standard error was kept, and the front panel, for a failed check
+    // (Qt Test cuts long messages, so standard error goes to a file that outlives the root).
+    QString failure() const;
     // The run record's entry for the node with this serial number, and one firmware of it.
     QJsonObject node(int serial) const;
     QJsonObject firmware(int serial, const char* which) const;

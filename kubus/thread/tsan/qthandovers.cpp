@@ -130,9 +130,12 @@ void wrapCopies(const QtPrivate::QMetaTypeInterface* type)
     if (!current || current == copyAndRelease)
         return;
     std::lock_guard<std::mutex> lock(copiesMutex);
-    // The destructor is read only here: another thread may be wrapping it.
-    if (wrappedTypes.count(type) || !type->dtor)
+    if (wrappedTypes.count(type))
         return;
+    // A trivially destructible type has no destructor (Qt only frees its memory); its copies are
+    // wrapped all the same: a record of plain numbers (a transfer's progress) crosses threads
+    // as often as any other. The destructor is read only here: another thread may be wrapping it.
+    const bool hasDestructor = type->dtor != nullptr;
     auto* copySlot = const_cast<QtPrivate::QMetaTypeInterface::CopyCtrFn*>(&type->copyCtr);
     auto* dtorSlot = const_cast<QtPrivate::QMetaTypeInterface::DtorFn*>(&type->dtor);
     const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(type);
@@ -149,7 +152,8 @@ void wrapCopies(const QtPrivate::QMetaTypeInterface* type)
         std::abort();
     }
     wrappedTypes.emplace(type, TypeOperations { *copySlot, *dtorSlot });
-    __atomic_store_n(dtorSlot, &acquireAndDestroy, __ATOMIC_RELEASE);
+    if (hasDestructor)
+        __atomic_store_n(dtorSlot, &acquireAndDestroy, __ATOMIC_RELEASE);
     __atomic_store_n(copySlot, &copyAndRelease, __ATOMIC_RELEASE);
     if (opened)
         mprotect(pages, length, protection);
