@@ -5,6 +5,7 @@
 #include "canbus/canexception.h"
 #include "kubus/kulog.h"
 #include "kubus/logfile.h"
+#include "tests/common/blockedcall.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,9 +16,11 @@
 
 #include <functional>
 #include <memory>
-#include <sys/syscall.h>
+#include <sys/socket.h>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 using namespace CanBus;
 
@@ -68,15 +71,30 @@ const int NoError = -1;
 // kernel does not tell, it is taken as waiting.
 bool threadWaitsInRecv(const QByteArray& name)
 {
+    // The number the kernel shows for a thread blocked in recv here: on a PC recv is recvfrom,
+    // a 32-bit ARM kernel has a recv of its own, and under an emulator the PC's number shows.
+    static const QByteArray recvCall = [] {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds) != 0)
+            return QByteArray();
+        char byte;
+        const QByteArray seen = BlockedCall::whileParked(
+            [&] { [[maybe_unused]] const auto n = ::recv(fds[0], &byte, 1, 0); },
+            [&] { [[maybe_unused]] const auto n = ::send(fds[1], "x", 1, 0); })
+                                    .value(0);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        return seen;
+    }();
     const QDir tasks("/proc/self/task");
     for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile comm(tasks.filePath(tid + "/comm"));
         if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != name)
             continue;
-        QFile syscall(tasks.filePath(tid + "/syscall"));
-        if (!syscall.open(QIODevice::ReadOnly))
+        const QList<QByteArray> call = BlockedCall::of(pid_t(tid.toInt()));
+        if (call.isEmpty() || recvCall.isEmpty())
             return true;
-        return syscall.readAll().split(' ').value(0).toLong() == SYS_recvfrom;
+        return call.value(0) == recvCall;
     }
     return false;
 }
