@@ -1,5 +1,6 @@
 #include "app/commandline.h"
 #include "common/simulatorprocess.h"
+#include "common/targetprogram.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -200,7 +201,7 @@ void TestCli::startup()
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     QProcess program;
     program.setProcessEnvironment(env);
-    program.start(QStringLiteral(ZEF_BIN_DIR "/zef400-fwupdate"), arguments);
+    startTargetProgram(program, QStringLiteral("zef400-fwupdate"), arguments);
     QVERIFY(program.waitForFinished(90000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);

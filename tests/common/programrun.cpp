@@ -1,4 +1,5 @@
 #include "common/programrun.h"
+#include "common/targetprogram.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,7 +28,7 @@ ProgramRun ProgramRun::run(const QString& root, const QStringList& arguments, in
 
     QProcess program;
     program.setProcessEnvironment(env);
-    program.start(QStringLiteral(ZEF_BIN_DIR "/zef400-fwupdate"), arguments);
+    startTargetProgram(program, QStringLiteral("zef400-fwupdate"), arguments);
     result.finished = program.waitForFinished(timeoutMs);
     if (!result.finished) {
         program.kill();

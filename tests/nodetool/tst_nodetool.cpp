@@ -1,5 +1,6 @@
 #include "common/rawcanclient.h"
 #include "common/simulatorprocess.h"
+#include "common/targetprogram.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,7 +30,7 @@ Result runTool(const QString& root, const QStringList& args, int firmwareTimeout
     if (firmwareTimeoutMs > 0)
         env.insert("ZEF400_NODE_FIRMWARE_TIMEOUT_MS", QString::number(firmwareTimeoutMs));
     process.setProcessEnvironment(env);
-    process.start(QFileInfo(SimulatorProcess::binary()).path() + "/zef400-node", args);
+    startTargetProgram(process, "zef400-node", args);
     Result result;
     if (!process.waitForFinished(120000)) {
         process.kill();
@@ -314,8 +315,7 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("ZEF400_ROOT", sim.root());
         tool.setProcessEnvironment(env);
-        tool.start(QFileInfo(SimulatorProcess::binary()).path() + "/zef400-node",
-            { "amplifier", "ping", "200" });
+        startTargetProgram(tool, "zef400-node", { "amplifier", "ping", "200" });
         // The tool opens the device once to check it, then for good: its second connection.
         QVERIFY(sim.waitForConfigured(1, 2, 10000));
         RawCanClient other;
