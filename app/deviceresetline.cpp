@@ -1,6 +1,6 @@
 #include "app/deviceresetline.h"
 
-#include "canbus/canidentifier.h"
+#include "canbus/frame/canidentifier.h"
 #include "platform/uiodevice.h"
 
 #include <QThread>

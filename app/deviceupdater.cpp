@@ -1,10 +1,10 @@
 #include "app/deviceupdater.h"
 
 #include "app/deviceresetline.h"
-#include "kubus/kulog.h"
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
-#include "kubus/request.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/log/kulog.h"
+#include "kubus/request/request.h"
 
 #include <QElapsedTimer>
 
@@ -384,9 +384,10 @@ bool DeviceUpdater::readPowerAmplifierLabel(
 {
     Kubus::PowerAmplifier_GetLabel_PowerSupply request;
     request.nodeId = node.nodeId;
-    const auto response = Kubus::Request<Kubus::PowerAmplifierBus,
-        Kubus::PowerAmplifier_GetLabel_PowerSupply>(sender(), request)
-                              .execute();
+    const auto response
+        = Kubus::Request<Kubus::PowerAmplifierBus, Kubus::PowerAmplifier_GetLabel_PowerSupply>(
+            sender(), request)
+              .execute();
     if (response.status == 3 || response.status == 4)
         return false;
     copyLabel(response, version);

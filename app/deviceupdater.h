@@ -2,9 +2,9 @@
 
 #include "app/firmwareimage.h"
 #include "app/firmwareoutcome.h"
-#include "kubus/candeviceinfo.h"
-#include "kubus/deviceinfoversion.h"
-#include "kubus/requestrecords.h"
+#include "kubus/catalogue/requestrecords.h"
+#include "kubus/records/candeviceinfo.h"
+#include "kubus/records/deviceinfoversion.h"
 
 #include <QObject>
 #include <QSet>

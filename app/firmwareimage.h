@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kubus/firmwareupdateinfo.h"
+#include "kubus/records/firmwareupdateinfo.h"
 
 #include <QByteArray>
 #include <QMetaType>

@@ -1,8 +1,8 @@
 #include "app/commandline.h"
 #include "app/zef400widget.h"
-#include "kubus/callstack.h"
-#include "kubus/kulog.h"
-#include "kubus/threadutils.h"
+#include "kubus/log/callstack.h"
+#include "kubus/log/kulog.h"
+#include "kubus/thread/threadutils.h"
 #include "platform/rootpath.h"
 #include "platform/scmhardware.h"
 

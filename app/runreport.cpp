@@ -12,9 +12,8 @@ namespace {
 
 bool sameNode(const FirmwareOutcome& a, const FirmwareOutcome& b)
 {
-    return a.deviceType == b.deviceType && a.nodeId == b.nodeId
-        && a.serialNumber == b.serialNumber && a.partNumber == b.partNumber
-        && a.variant == b.variant;
+    return a.deviceType == b.deviceType && a.nodeId == b.nodeId && a.serialNumber == b.serialNumber
+        && a.partNumber == b.partNumber && a.variant == b.variant;
 }
 
 QJsonValue versionValue(const FirmwareOutcome& outcome, const QString& version)
@@ -65,8 +64,8 @@ QByteArray RunReport::toJson(bool result, double seconds) const
                 entry.insert(outcome.firmwareType == 0 ? "at90" : "fpga", firmwareJson(outcome));
         list.append(entry);
     }
-    const QJsonObject root { { "result", result },
-        { "seconds", qRound(seconds * 10) / 10.0 }, { "nodes", list } };
+    const QJsonObject root { { "result", result }, { "seconds", qRound(seconds * 10) / 10.0 },
+        { "nodes", list } };
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

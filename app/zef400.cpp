@@ -1,16 +1,16 @@
 #include "app/zef400.h"
 
-#include "canbus/canconfiguration.h"
-#include "canbus/canexception.h"
-#include "canbus/canmessage.h"
+#include "canbus/device/canconfiguration.h"
+#include "canbus/frame/canexception.h"
+#include "canbus/frame/canmessage.h"
 #include "canbus/nodes/identifymodule.h"
 #include "hdf/hdffileparser.h"
-#include "kubus/kulog.h"
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
-#include "kubus/request.h"
-#include "kubus/requestsequence.h"
-#include "kubus/threadstopper.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/log/kulog.h"
+#include "kubus/request/request.h"
+#include "kubus/request/requestsequence.h"
+#include "kubus/thread/threadstopper.h"
 #include "platform/rootpath.h"
 
 #include <QCoreApplication>
@@ -77,8 +77,8 @@ Zef400::Zef400(int)
         SLOT(slotNewMainBoardNodes(Kubus::IdentifyFoundNodes)));
     connect(ampBus, SIGNAL(message(Kubus::IdentifyFoundNodes)), this,
         SLOT(slotNewPowerAmplifierNodes(Kubus::IdentifyFoundNodes)));
-    connect(&mainboardUpdater, &DeviceUpdater::signalUpToDate, this,
-        &Zef400::slotMainboardUpToDate);
+    connect(
+        &mainboardUpdater, &DeviceUpdater::signalUpToDate, this, &Zef400::slotMainboardUpToDate);
     connect(&mainboardUpdater, &DeviceUpdater::signalNotUpToDate, this,
         &Zef400::slotMainboardNotUpToDate);
     connect(&powerAmplifierUpdater, &DeviceUpdater::signalUpToDate, this,
@@ -93,10 +93,10 @@ Zef400::Zef400(int)
         connect(updater, &DeviceUpdater::labelGivenUp, this, &Zef400::slotLabelGivenUp);
     }
     connect(&updaterProcess, &QProcess::started, this, &Zef400::slotUpdaterStarted);
-    connect(&updaterProcess, &QProcess::readyReadStandardError, this,
-        &Zef400::slotReadUpdaterError);
-    connect(&updaterProcess, &QProcess::readyReadStandardOutput, this,
-        &Zef400::slotReadUpdaterOutput);
+    connect(
+        &updaterProcess, &QProcess::readyReadStandardError, this, &Zef400::slotReadUpdaterError);
+    connect(
+        &updaterProcess, &QProcess::readyReadStandardOutput, this, &Zef400::slotReadUpdaterOutput);
     connect(ampBus, SIGNAL(message(Kubus::PowerAmplifier_AMP_POSITION)), this,
         SLOT(newMeasuredValues(Kubus::PowerAmplifier_AMP_POSITION)));
     connect(&positionFinder, &PowerAmplifierPositionFinder::positionOfPowerAmplifierFound, this,
@@ -124,10 +124,13 @@ Zef400::~Zef400()
         orchestratorThread.quit();
         orchestratorThread.wait();
     }
-    // Closed devices end a running command at once; an updater still waiting for its answer can
-    // then finish. The buses carry that answer, so they stop only after the updater thread.
+    // An updater may still wait for a transfer's answer (a quit from the service menu): the
+    // commands end at once when the devices close, so it can finish its node without waiting out
+    // the transfer's limit. The buses carry that answer, so they stop only after its thread.
     mainboardCanDevice.close();
     powerAmplifierCanDevice.close();
+    mainboardProxy.endAllCommands();
+    powerAmplifierProxy.endAllCommands();
     if (updaterThread.isRunning() && !updaterThread.wait(100))
         Kubus::kuPrint("Waiting for the updater to finish its node", Q_FUNC_INFO);
     updaterThread.wait();
@@ -233,7 +236,8 @@ void Zef400::startup()
 
     // Tests of lost and powerless nodes shorten the transfer's limit instead of waiting it out.
     bool shortened = false;
-    const int testTimeout = qEnvironmentVariableIntValue("ZEF400_NODE_FIRMWARE_TIMEOUT_MS", &shortened);
+    const int testTimeout
+        = qEnvironmentVariableIntValue("ZEF400_NODE_FIRMWARE_TIMEOUT_MS", &shortened);
     CanBus::Proxy* const proxies[] = { &mainboardProxy, &powerAmplifierProxy };
     for (CanBus::Proxy* proxy : proxies) {
         proxy->setFirmwareTimeout(
@@ -457,7 +461,8 @@ void Zef400::setUsedFirmwareVersion(int code)
 {
     if (state == Busy)
         return;
-    QString directory = Platform::rootPath(QString::fromLatin1(FirmwareImage::defaultImageDirectory()));
+    QString directory
+        = Platform::rootPath(QString::fromLatin1(FirmwareImage::defaultImageDirectory()));
     int stored = 0;
     for (const Release& release : Releases)
         if (release.code == code && code != 0) {

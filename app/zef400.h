@@ -2,13 +2,13 @@
 
 #include "app/deviceupdater.h"
 #include "app/runreport.h"
-#include "canbus/candevicescm.h"
+#include "canbus/device/candevicescm.h"
 #include "canbus/nodes/poweramplifierpositionfinder.h"
 #include "canbus/proxy/mainboardproxy.h"
 #include "canbus/proxy/poweramplifierproxy.h"
-#include "kubus/candeviceinfo.h"
-#include "kubus/measuredrecords.h"
-#include "kubus/onewayrecords.h"
+#include "kubus/catalogue/measuredrecords.h"
+#include "kubus/catalogue/onewayrecords.h"
+#include "kubus/records/candeviceinfo.h"
 
 #include <QElapsedTimer>
 #include <QMap>

@@ -2,9 +2,9 @@
 
 #include "app/keypresseater.h"
 #include "app/zef400.h"
-#include "kubus/kulog.h"
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/log/kulog.h"
 #include "platform/rootpath.h"
 
 #include <QApplication>
@@ -72,8 +72,8 @@ Zef400Widget::Zef400Widget(QWidget* parent)
 
     connect(this, &Zef400Widget::triggerServiceMenu, this, &Zef400Widget::showServiceMenu,
         Qt::QueuedConnection);
-    connect(this, &Zef400Widget::triggerShowGui, this, &Zef400Widget::showGui,
-        Qt::QueuedConnection);
+    connect(
+        this, &Zef400Widget::triggerShowGui, this, &Zef400Widget::showGui, Qt::QueuedConnection);
     connect(this, &Zef400Widget::triggerErrorMenu, this, &Zef400Widget::showErrorMenu,
         Qt::QueuedConnection);
 
@@ -265,8 +265,8 @@ void Zef400Widget::slotUpdateFinished(bool ok)
 {
     statusBar.setMaximum(1);
     statusBar.setValue(1);
-    statusBar.setStyleSheet(
-        QString::fromLatin1(EndOfRunStyle).arg(ok ? QLatin1String("#00FF00") : QLatin1String("#FF0000")));
+    statusBar.setStyleSheet(QString::fromLatin1(EndOfRunStyle)
+                                .arg(ok ? QLatin1String("#00FF00") : QLatin1String("#FF0000")));
     if (!ok) {
         statusBar.setFormat(QStringLiteral("ERROR: System not ready!"));
         logView.moveCursor(QTextCursor::Start);
@@ -353,10 +353,9 @@ void Zef400Widget::showServiceMenu()
     queued(&menu, QStringLiteral("Start QRX distributor updater"), &Zef400::slotStartUpdater);
     queued(&menu, QStringLiteral("Reset hardware"), &Zef400::resetOnLine);
     queued(&menu, QStringLiteral("Reset via CAN"), &Zef400::resetDevices);
-    connect(menu.addAction(QStringLiteral("Reboot")), &QAction::triggered, this,
-        &Zef400Widget::reboot);
-    connect(menu.addAction(QStringLiteral("Quit")), &QAction::triggered, this,
-        &Zef400Widget::quit);
+    connect(
+        menu.addAction(QStringLiteral("Reboot")), &QAction::triggered, this, &Zef400Widget::reboot);
+    connect(menu.addAction(QStringLiteral("Quit")), &QAction::triggered, this, &Zef400Widget::quit);
     menu.exec(QPoint(320, 0));
 }
 
@@ -365,10 +364,9 @@ void Zef400Widget::showErrorMenu()
     QMenu menu;
     connect(keyEater, &KeyPressEater::keyPressed_Back, &menu, &QMenu::close);
     connect(this, &Zef400Widget::closeErrorMenu, &menu, &QMenu::close);
-    connect(menu.addAction(QStringLiteral("Exit")), &QAction::triggered, this,
-        &Zef400Widget::quit);
-    connect(menu.addAction(QStringLiteral("Reboot")), &QAction::triggered, this,
-        &Zef400Widget::reboot);
+    connect(menu.addAction(QStringLiteral("Exit")), &QAction::triggered, this, &Zef400Widget::quit);
+    connect(
+        menu.addAction(QStringLiteral("Reboot")), &QAction::triggered, this, &Zef400Widget::reboot);
     menu.exec(QPoint(320, 0));
 }
 

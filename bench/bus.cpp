@@ -13,9 +13,9 @@
 // 23 us), and the request's extra work partly overlaps those waits: the ratio went from 1.25 to
 // 1.05 with the machine's mood. On one core every hop is a plain switch and the comparison is of
 // the work per trip.
-#include "kubus/mainboardbus.h"
-#include "kubus/request.h"
-#include "kubus/threadutils.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/request/request.h"
+#include "kubus/thread/threadutils.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -3,9 +3,9 @@
 // records to a socket that only takes them. The two alternate over several rounds; the medians
 // and spreads are printed, and how many times one 125 kbit/s bus's frame rate the path carries.
 
-#include "canbus/canasyncreadwrite.h"
-#include "canbus/candevicescm.h"
-#include "kubus/threadutils.h"
+#include "canbus/device/canasyncreadwrite.h"
+#include "canbus/device/candevicescm.h"
+#include "kubus/thread/threadutils.h"
 
 #include <QCoreApplication>
 #include <QDir>

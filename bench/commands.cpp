@@ -3,20 +3,20 @@
 // beside bare request/answer round trips of the same service-data frame through the same
 // device and simulator. Rounds interleave the two; medians and spread per frame exchanged.
 
-#include "canbus/canasyncreadwrite.h"
-#include "canbus/candestinationsetter.h"
-#include "canbus/candevicescm.h"
-#include "canbus/canfilter.h"
-#include "canbus/canmessagefactory.h"
-#include "canbus/cannodeengine.h"
-#include "canbus/canspontaneousmessagefactory.h"
-#include "canbus/commandclasses.h"
-#include "canbus/statemachine.h"
-#include "kubus/mainboardbus.h"
-#include "kubus/request.h"
-#include "kubus/signaledunblocker.h"
-#include "kubus/threadstopper.h"
-#include "kubus/threadutils.h"
+#include "canbus/commands/commandclasses.h"
+#include "canbus/device/canasyncreadwrite.h"
+#include "canbus/device/candevicescm.h"
+#include "canbus/engine/cannodeengine.h"
+#include "canbus/engine/statemachine.h"
+#include "canbus/routing/candestinationsetter.h"
+#include "canbus/routing/canfilter.h"
+#include "canbus/routing/canmessagefactory.h"
+#include "canbus/routing/canspontaneousmessagefactory.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/request/request.h"
+#include "kubus/thread/signaledunblocker.h"
+#include "kubus/thread/threadstopper.h"
+#include "kubus/thread/threadutils.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -9,13 +9,13 @@
 // its dump, its processing delay before every answer) is printed beside it. The rounds interleave
 // both images; the program's CPU time per block is measured around each transfer.
 
-#include "canbus/canconfiguration.h"
-#include "canbus/candevicescm.h"
-#include "canbus/canmessagetype.h"
+#include "canbus/device/canconfiguration.h"
+#include "canbus/device/candevicescm.h"
+#include "canbus/frame/canmessagetype.h"
 #include "canbus/proxy/poweramplifierproxy.h"
-#include "kubus/poweramplifierbus.h"
-#include "kubus/request.h"
-#include "kubus/threadutils.h"
+#include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/request/request.h"
+#include "kubus/thread/threadutils.h"
 #include "sim/framebits.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "hdf/diagnostics.h"
 
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 #include "hdf/hdffileparser.h"
 
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -172,8 +172,8 @@ void HdfFileParser::setHdf(const std::string& path)
     m_errorLine = 0;
     m_errorValue = 0;
     m_errorText.clear();
+    // No file named: the description read before stays, only the error tells.
     if (path.empty()) {
-        cleanUp();
         setError(EmptyFile, 0, 0, "HdfFileParser::setHdf: empty HDF file name", Q_FUNC_INFO);
         return;
     }
@@ -250,9 +250,10 @@ std::vector<std::string> HdfFileParser::splitMultipleParameters(const std::strin
     }
 }
 
-// Records end with ";" at the end of a line and may run over several lines. The files are
-// written with CR LF; the carriage return that closes a line is not part of the text, and a
-// line that lacks it (an LF-only file) reads the same.
+// A record ends with the line whose next-to-last character is ";": the controller's files are
+// CR LF and the line still holds its CR. A record that goes on loses its last character (that CR)
+// before the next line joins it. A line ending in LF alone therefore never ends a record and
+// loses its ";" instead, so an LF-only file runs together into one record and is refused.
 void HdfFileParser::readLineCommand(std::istream& in)
 {
     std::string line;
@@ -260,6 +261,12 @@ void HdfFileParser::readLineCommand(std::istream& in)
     std::string record;
     unsigned count = 0;
     bool stopped = false;
+    // The CR that closes a record is no part of its text (nor of the log lines quoting it).
+    const auto withoutCr = [](std::string text) {
+        if (!text.empty() && text.back() == '\r')
+            text.pop_back();
+        return text;
+    };
     if (!in.good()) {
         setError(FileNotReadable, 0, 0,
             format("HdfFileParser::readLineCommand: cannot open HDF %s", m_fileName.c_str()),
@@ -270,13 +277,13 @@ void HdfFileParser::readLineCommand(std::istream& in)
             lastLine = line;
             if (line.size() < 2 || line[0] == '#')
                 continue;
-            std::string text = eliminateBlankCharacter(line);
-            if (!text.empty() && text.back() == '\r')
-                text.pop_back();
+            const std::string text = eliminateBlankCharacter(line);
+            if (!record.empty())
+                record.pop_back();
             record += text;
-            if (text.empty() || text.back() != ';')
+            if (text.size() < 2 || text[text.size() - 2] != ';')
                 continue;
-            stopped = !selectLineCommand(record, count);
+            stopped = !selectLineCommand(withoutCr(record), count);
             record.clear();
         }
         if (in.bad()) {
@@ -284,7 +291,7 @@ void HdfFileParser::readLineCommand(std::istream& in)
                 format("HdfFileParser::readLineCommand: cannot read HDF %s", m_fileName.c_str()),
                 Q_FUNC_INFO);
         } else if (!stopped && !record.empty()) {
-            selectLineCommand(record, count);
+            selectLineCommand(withoutCr(record), count);
         }
     }
     isEmptyFile(lastLine, count);
@@ -733,10 +740,10 @@ void HdfFileParser::isValidCompleteFile()
     for (const MeasurementCouplerCable& e : m_couplerCables)
         if (firstInvalid(e.rfPaths, valid, &bad))
             return reject("MeasurementCouplerCable", e.line, bad);
-    if (!m_inputSwitch.type.empty())
-        for (const RfPathList& port : m_inputSwitch.outputs)
-            if (firstInvalid(port, valid, &bad))
-                return reject("InputSwitch7-1", m_inputSwitch.line, bad);
+    // Also a switch read with an empty type(): its ports name RF paths all the same.
+    for (const RfPathList& port : m_inputSwitch.outputs)
+        if (firstInvalid(port, valid, &bad))
+            return reject("InputSwitch7-1", m_inputSwitch.line, bad);
     for (const OutputSwitchRadiall2_1& e : m_radiall2_1)
         for (const RfPathList& port : e.inputs)
             if (firstInvalid(port, valid, &bad))

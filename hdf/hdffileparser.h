@@ -42,7 +42,8 @@ public:
     // The program's one parser; the first call reads path.
     static HdfFileParser& instance(const std::string& path);
 
-    // Forgets everything and reads the file at path.
+    // Forgets everything and reads the file at path; an empty path only sets code 3 and keeps
+    // what was read before.
     void setHdf(const std::string& path);
     // The same for text that is already open; name stands for the file in log lines.
     void setHdf(std::istream& in, const std::string& name);

@@ -1,6 +1,6 @@
 #include "platform/maintenance.h"
 
-#include "kubus/callstack.h"
+#include "kubus/log/callstack.h"
 #include "platform/rootpath.h"
 
 #include <cstdio>

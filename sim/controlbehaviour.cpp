@@ -1,7 +1,7 @@
 #include "sim/controlbehaviour.h"
 
-#include "canbus/canmessaget.h"
-#include "kubus/kulog.h"
+#include "canbus/frame/canmessaget.h"
+#include "kubus/log/kulog.h"
 
 namespace Sim {
 

@@ -1,6 +1,6 @@
 #include "sim/controllerconnection.h"
 
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 #include "sim/driverpacket.h"
 
 #include <QSocketNotifier>

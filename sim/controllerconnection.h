@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/canmessage.h"
+#include "canbus/frame/canmessage.h"
 
 #include <QByteArray>
 #include <QObject>

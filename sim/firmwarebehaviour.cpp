@@ -1,6 +1,6 @@
 #include "sim/firmwarebehaviour.h"
 
-#include "canbus/canmessaget.h"
+#include "canbus/frame/canmessaget.h"
 #include "canbus/nodes/firmwareimagecluster.h"
 #include "sim/controlbehaviour.h"
 #include "sim/noderesponder.h"

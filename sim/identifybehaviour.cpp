@@ -1,6 +1,6 @@
 #include "sim/identifybehaviour.h"
 
-#include "canbus/canmessaget.h"
+#include "canbus/frame/canmessaget.h"
 
 namespace Sim {
 

@@ -1,5 +1,5 @@
-#include "kubus/kulog.h"
-#include "kubus/threadutils.h"
+#include "kubus/log/kulog.h"
+#include "kubus/thread/threadutils.h"
 #include "sim/rackdescription.h"
 #include "sim/simulator.h"
 

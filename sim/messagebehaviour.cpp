@@ -1,6 +1,6 @@
 #include "sim/messagebehaviour.h"
 
-#include "canbus/canmessagetype.h"
+#include "canbus/frame/canmessagetype.h"
 
 namespace Sim {
 

@@ -1,6 +1,6 @@
 #include "sim/nodefault.h"
 
-#include "canbus/canmessagetype.h"
+#include "canbus/frame/canmessagetype.h"
 
 #include <QRegularExpression>
 #include <QStringList>

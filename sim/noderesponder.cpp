@@ -1,7 +1,7 @@
 #include "sim/noderesponder.h"
 
-#include "canbus/canmessaget.h"
-#include "kubus/kulog.h"
+#include "canbus/frame/canmessaget.h"
+#include "kubus/log/kulog.h"
 #include "sim/controlbehaviour.h"
 #include "sim/firmwarebehaviour.h"
 #include "sim/identifybehaviour.h"

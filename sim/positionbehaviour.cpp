@@ -1,6 +1,6 @@
 #include "sim/positionbehaviour.h"
 
-#include "canbus/canmessaget.h"
+#include "canbus/frame/canmessaget.h"
 
 namespace Sim {
 

@@ -1,6 +1,6 @@
 #include "sim/rackdescription.h"
 
-#include "canbus/canmessagetype.h"
+#include "canbus/frame/canmessagetype.h"
 #include "sim/labellayout.h"
 
 #include <QFile>

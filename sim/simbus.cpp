@@ -1,6 +1,6 @@
 #include "sim/simbus.h"
 
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 #include "sim/controllerconnection.h"
 #include "sim/framebits.h"
 #include "sim/messagebehaviour.h"

@@ -1,6 +1,6 @@
 #include "sim/simnode.h"
 
-#include "canbus/canmessagetype.h"
+#include "canbus/frame/canmessagetype.h"
 
 #include <QtEndian>
 

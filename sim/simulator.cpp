@@ -1,6 +1,6 @@
 #include "sim/simulator.h"
 
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 #include "platform/rootpath.h"
 #include "sim/rackdescription.h"
 #include "sim/simbus.h"

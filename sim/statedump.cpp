@@ -1,6 +1,6 @@
 #include "sim/statedump.h"
 
-#include "canbus/canmessagetype.h"
+#include "canbus/frame/canmessagetype.h"
 #include "sim/firmwarebehaviour.h"
 #include "sim/noderesponder.h"
 #include "sim/simbus.h"

@@ -1,6 +1,6 @@
 #include "sim/tracewriter.h"
 
-#include "canbus/canmessage.h"
+#include "canbus/frame/canmessage.h"
 
 namespace Sim {
 

@@ -1,6 +1,6 @@
 #include "canbus/nodes/candeviceinfocache.h"
 
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 #include "platform/rootpath.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kubus/onewayrecords.h"
+#include "kubus/catalogue/onewayrecords.h"
 
 #include <QObject>
 #include <QString>

@@ -95,6 +95,13 @@ void CanDeviceInfoDataBase::deleteCurrentNode()
         m_nodes.removeAt(m_currentIndex);
 }
 
+void CanDeviceInfoDataBase::dropCurrentNodeWithoutId()
+{
+    if (m_currentIndex < m_nodes.size())
+        m_withoutId.append(m_nodes.at(m_currentIndex));
+    deleteCurrentNode();
+}
+
 bool CanDeviceInfoDataBase::allNodesInitialized() const
 {
     for (const Kubus::CanDeviceInfo& info : m_nodes)
@@ -106,6 +113,7 @@ bool CanDeviceInfoDataBase::allNodesInitialized() const
 void CanDeviceInfoDataBase::clear()
 {
     m_nodes.clear();
+    m_withoutId.clear();
     m_currentIndex = 0;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "kubus/onewayrecords.h"
+#include "kubus/catalogue/onewayrecords.h"
 
 #include <QMap>
 #include <QObject>
@@ -29,14 +29,19 @@ public:
     int findNodeInNodeBackup(const Kubus::CanDeviceInfo& info) const;
     Kubus::CanDeviceInfo currentNode() const;
     void deleteCurrentNode();
+    // Drops the current node because no id was free for it; it stays listed in nodesWithoutId()
+    // until the cycle is cleared.
+    void dropCurrentNodeWithoutId();
     bool allNodesInitialized() const;
     void clear();
     void init(const Kubus::IdentifyFoundNodes& found);
 
     const QVector<Kubus::CanDeviceInfo>& nodes() const { return m_nodes; }
+    const QVector<Kubus::CanDeviceInfo>& nodesWithoutId() const { return m_withoutId; }
 
 private:
     QVector<Kubus::CanDeviceInfo> m_nodes;
+    QVector<Kubus::CanDeviceInfo> m_withoutId;
     int m_currentIndex = 0;
     // Ordered by id, so that a node known under two ids always gets the lower one.
     QMap<int, Kubus::CanDeviceInfo> m_backup;

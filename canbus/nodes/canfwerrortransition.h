@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/canerrortransition.h"
+#include "canbus/engine/canerrortransition.h"
 
 namespace CanBus {
 

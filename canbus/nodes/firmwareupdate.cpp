@@ -1,9 +1,9 @@
 #include "canbus/nodes/firmwareupdate.h"
 
-#include "canbus/bufferedsignaltransition.h"
+#include "canbus/commands/sendmessageandwaitforacknowledgestate.h"
+#include "canbus/engine/bufferedsignaltransition.h"
 #include "canbus/nodes/canfwerrortransition.h"
-#include "canbus/sendmessageandwaitforacknowledgestate.h"
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 
 #include <QFinalState>
 #include <QSignalTransition>

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "canbus/engine/statemachinecommand.h"
 #include "canbus/nodes/firmwareupdatehelper.h"
 #include "canbus/nodes/sendmessage.h"
-#include "canbus/sendmessage_scm_service_data_wr.h"
-#include "canbus/statemachinecommand.h"
-#include "kubus/onewayrecords.h"
-#include "kubus/requestrecords.h"
+#include "canbus/servicedata/sendmessage_scm_service_data_wr.h"
+#include "kubus/catalogue/onewayrecords.h"
+#include "kubus/catalogue/requestrecords.h"
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "canbus/nodes/firmwareimagecluster.h"
-#include "kubus/firmwareupdateinfo.h"
+#include "kubus/records/firmwareupdateinfo.h"
 
 #include <QByteArray>
 

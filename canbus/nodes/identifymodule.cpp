@@ -1,12 +1,12 @@
 #include "canbus/nodes/identifymodule.h"
 
-#include "canbus/candestinationsetter.h"
-#include "canbus/canmessageevent.h"
+#include "canbus/engine/statemachine.h"
 #include "canbus/nodes/changabletimer.h"
 #include "canbus/nodes/identifystatechart.h"
-#include "canbus/statemachine.h"
-#include "kubus/kulog.h"
-#include "kubus/signaledunblocker.h"
+#include "canbus/routing/candestinationsetter.h"
+#include "canbus/routing/canmessageevent.h"
+#include "kubus/log/kulog.h"
+#include "kubus/thread/signaledunblocker.h"
 
 #include <QFinalState>
 #include <QSignalTransition>
@@ -209,6 +209,11 @@ void IdentifyModule::onIdentifyResult()
         }
     }
 
+    if (!m_chart->dataBase().nodesWithoutId().isEmpty()) {
+        Kubus::IdentifyFoundNodes withoutId;
+        withoutId.nodes = m_chart->dataBase().nodesWithoutId();
+        emit nodesWithoutId(withoutId);
+    }
     if (m_sendFoundNodes)
         emit foundNodes(found);
     sendNewNodes(m_minimumFindNodes);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/canmessage.h"
-#include "kubus/onewayrecords.h"
+#include "canbus/frame/canmessage.h"
+#include "kubus/catalogue/onewayrecords.h"
 
 #include <QObject>
 #include <QThread>
@@ -60,6 +60,9 @@ signals:
     void foundNodes(const Kubus::IdentifyFoundNodes& nodes);
     void newNodes(const Kubus::IdentifyNewNodes& nodes);
     void missingNodes(const Kubus::IdentifyMissingNodes& nodes);
+    // Nodes that answered a cycle but got no id, every id of the bus being taken; emitted before
+    // that cycle's foundNodes, and only when there are such nodes.
+    void nodesWithoutId(const Kubus::IdentifyFoundNodes& nodes);
     void calcKubusMessagesFinished();
     void stopIdentify();
     void startTimer();

@@ -1,11 +1,11 @@
 #include "canbus/nodes/identifystatechart.h"
 
-#include "canbus/candestinationsetter.h"
-#include "canbus/canexception.h"
-#include "canbus/canmessaget.h"
-#include "canbus/canmessagetransition.h"
-#include "canbus/statemachine.h"
-#include "kubus/kulog.h"
+#include "canbus/engine/statemachine.h"
+#include "canbus/frame/canexception.h"
+#include "canbus/frame/canmessaget.h"
+#include "canbus/routing/candestinationsetter.h"
+#include "canbus/routing/canmessagetransition.h"
+#include "kubus/log/kulog.h"
 
 #include <QFinalState>
 #include <QSignalTransition>
@@ -302,7 +302,7 @@ bool IdentifyStateChart::sendAddress()
                            .arg(info.variant)
                            .arg(info.serialNumber),
             Q_FUNC_INFO);
-        m_dataBase.deleteCurrentNode();
+        m_dataBase.dropCurrentNodeWithoutId();
     }
 }
 

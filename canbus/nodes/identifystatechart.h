@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/canmessage.h"
+#include "canbus/frame/canmessage.h"
 #include "canbus/nodes/candeviceinfocache.h"
 #include "canbus/nodes/candeviceinfodatabase.h"
 #include "canbus/nodes/changabletimer.h"

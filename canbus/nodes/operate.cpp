@@ -1,6 +1,6 @@
 #include "canbus/nodes/operate.h"
 
-#include "canbus/sendmessageandwaitforacknowledgestate.h"
+#include "canbus/commands/sendmessageandwaitforacknowledgestate.h"
 
 namespace CanBus {
 

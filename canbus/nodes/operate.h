@@ -1,8 +1,8 @@
 #pragma once
 
+#include "canbus/engine/statemachinecommand.h"
 #include "canbus/nodes/sendmessage.h"
-#include "canbus/statemachinecommand.h"
-#include "kubus/requestrecords.h"
+#include "kubus/catalogue/requestrecords.h"
 
 namespace CanBus {
 

@@ -1,9 +1,9 @@
 #include "canbus/nodes/ping.h"
 
-#include "canbus/bufferedsignaltransition.h"
-#include "canbus/canmessagefactory.h"
-#include "canbus/canmessaget.h"
+#include "canbus/engine/bufferedsignaltransition.h"
+#include "canbus/frame/canmessaget.h"
 #include "canbus/nodes/timedwaitchart.h"
+#include "canbus/routing/canmessagefactory.h"
 
 namespace CanBus {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/statemachinecommand.h"
-#include "kubus/requestrecords.h"
+#include "canbus/engine/statemachinecommand.h"
+#include "kubus/catalogue/requestrecords.h"
 
 #include <QTimer>
 

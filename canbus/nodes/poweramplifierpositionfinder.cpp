@@ -1,7 +1,7 @@
 #include "canbus/nodes/poweramplifierpositionfinder.h"
 
-#include "kubus/kulog.h"
-#include "kubus/mainboardbus.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/log/kulog.h"
 #include "platform/rootpath.h"
 
 #include <QMutexLocker>

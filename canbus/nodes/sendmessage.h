@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/canmessagefactory.h"
-#include "canbus/canmessaget.h"
+#include "canbus/frame/canmessaget.h"
+#include "canbus/routing/canmessagefactory.h"
 
 #include <functional>
 

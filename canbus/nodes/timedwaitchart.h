@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/statemachinecommandbase.h"
+#include "canbus/engine/statemachinecommandbase.h"
 
 #include <QFinalState>
 #include <QState>

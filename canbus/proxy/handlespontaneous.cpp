@@ -1,6 +1,6 @@
 #include "canbus/proxy/handlespontaneous.h"
 
-#include "canbus/canpayload.h"
+#include "canbus/frame/canpayload.h"
 
 #include <cmath>
 #include <initializer_list>

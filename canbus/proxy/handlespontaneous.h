@@ -1,7 +1,7 @@
 #pragma once
 
-#include "canbus/canmessage.h"
-#include "kubus/measuredrecords.h"
+#include "canbus/frame/canmessage.h"
+#include "kubus/catalogue/measuredrecords.h"
 
 namespace CanBus {
 

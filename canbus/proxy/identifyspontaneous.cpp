@@ -1,7 +1,7 @@
 #include "canbus/proxy/identifyspontaneous.h"
 
 #include "canbus/proxy/handlespontaneous.h"
-#include "kubus/kulog.h"
+#include "kubus/log/kulog.h"
 #include "platform/maintenance.h"
 
 namespace CanBus {
@@ -18,6 +18,11 @@ void IdentifySpontaneous::handleCanMessage(const CanMessage& frame)
 {
     if (!HandleSpontaneous::isOtherBusMaster(frame, m_ownDestination))
         return;
+    if (!m_stopForMaintenance) {
+        Kubus::kuPrint("Another CAN busmaster was recognized!", Q_FUNC_INFO);
+        emit otherBusMaster();
+        return;
+    }
     Kubus::kuPrint(m_stopText, Q_FUNC_INFO);
     Common::stop4Maintenance();
 }

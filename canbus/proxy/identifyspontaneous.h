@@ -1,8 +1,10 @@
 #pragma once
 
-#include "canbus/spontaneousreceiver.h"
+#include "canbus/routing/spontaneousreceiver.h"
 
 #include <QString>
+
+#include <atomic>
 
 namespace CanBus {
 
@@ -15,12 +17,19 @@ public:
     IdentifySpontaneous(
         unsigned ownDestination, const QString& stopText, QObject* parent = nullptr);
 
+    // False: report the other master with otherBusMaster() only, instead of the maintenance stop.
+    void setStopForMaintenance(bool stop) { m_stopForMaintenance = stop; }
+
+signals:
+    void otherBusMaster();
+
 protected:
     void handleCanMessage(const CanMessage& frame) override;
 
 private:
     unsigned m_ownDestination;
     QString m_stopText;
+    std::atomic<bool> m_stopForMaintenance { true };
 };
 
 } // namespace CanBus

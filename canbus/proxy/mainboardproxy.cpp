@@ -1,6 +1,6 @@
 #include "canbus/proxy/mainboardproxy.h"
 
-#include "canbus/commandclasses.h"
+#include "canbus/commands/commandclasses.h"
 
 namespace CanBus {
 

@@ -2,7 +2,7 @@
 
 #include "canbus/proxy/busproxy.h"
 #include "canbus/proxy/mainboardspontaneous.h"
-#include "kubus/mainboardbus.h"
+#include "kubus/catalogue/mainboardbus.h"
 
 namespace CanBus {
 

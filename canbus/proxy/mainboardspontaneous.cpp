@@ -1,9 +1,9 @@
 #include "canbus/proxy/mainboardspontaneous.h"
 
-#include "canbus/canspontaneousmessagefactory.h"
 #include "canbus/proxy/identifyspontaneous.h"
 #include "canbus/proxy/spontaneous.h"
-#include "kubus/mainboardbus.h"
+#include "canbus/routing/canspontaneousmessagefactory.h"
+#include "kubus/catalogue/mainboardbus.h"
 
 namespace CanBus {
 

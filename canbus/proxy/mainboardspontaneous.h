@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbus/spontaneousbase.h"
+#include "canbus/routing/spontaneousbase.h"
 
 namespace CanBus {
 

@@ -2,7 +2,7 @@
 
 #include "canbus/proxy/busproxy.h"
 #include "canbus/proxy/poweramplifierspontaneous.h"
-#include "kubus/poweramplifierbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
 
 namespace CanBus {
 

@@ -1,9 +1,9 @@
 #include "canbus/proxy/poweramplifierspontaneous.h"
 
-#include "canbus/canspontaneousmessagefactory.h"
 #include "canbus/proxy/identifyspontaneous.h"
 #include "canbus/proxy/spontaneous.h"
-#include "kubus/poweramplifierbus.h"
+#include "canbus/routing/canspontaneousmessagefactory.h"
+#include "kubus/catalogue/poweramplifierbus.h"
 
 namespace CanBus {
 

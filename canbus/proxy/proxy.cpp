@@ -1,24 +1,25 @@
 #include "canbus/proxy/proxy.h"
 
-#include "canbus/canasyncreadwrite.h"
-#include "canbus/candestinationsetter.h"
-#include "canbus/canfilter.h"
-#include "canbus/canmessagefactory.h"
-#include "canbus/cannodeengine.h"
-#include "canbus/canspontaneousmessagefactory.h"
+#include "canbus/device/canasyncreadwrite.h"
+#include "canbus/engine/cannodeengine.h"
+#include "canbus/engine/statemachine.h"
+#include "canbus/engine/statemachinecommandbase.h"
 #include "canbus/nodes/firmwareupdate.h"
 #include "canbus/nodes/identifymodule.h"
 #include "canbus/nodes/operate.h"
 #include "canbus/nodes/ping.h"
 #include "canbus/nodes/reset.h"
-#include "canbus/spontaneousbase.h"
-#include "canbus/statemachine.h"
-#include "canbus/statemachinecommandbase.h"
-#include "kubus/bus.h"
-#include "kubus/kulog.h"
-#include "kubus/signaledunblocker.h"
-#include "kubus/threadstopper.h"
-#include "kubus/threadutils.h"
+#include "canbus/proxy/identifyspontaneous.h"
+#include "canbus/routing/candestinationsetter.h"
+#include "canbus/routing/canfilter.h"
+#include "canbus/routing/canmessagefactory.h"
+#include "canbus/routing/canspontaneousmessagefactory.h"
+#include "canbus/routing/spontaneousbase.h"
+#include "kubus/bus/bus.h"
+#include "kubus/log/kulog.h"
+#include "kubus/thread/signaledunblocker.h"
+#include "kubus/thread/threadstopper.h"
+#include "kubus/thread/threadutils.h"
 
 #include <QElapsedTimer>
 #include <QFinalState>
@@ -103,6 +104,8 @@ void Proxy::startApiService()
     connect(m_identifyModule, &IdentifyModule::foundNodes, this, &Proxy::handleFoundNodes);
     connect(m_identifyModule, &IdentifyModule::newNodes, this, &Proxy::handleNewNodes);
     connect(m_identifyModule, &IdentifyModule::missingNodes, this, &Proxy::handleMissingNodes);
+    connect(
+        m_pair, &CanAsyncReadWrite::readError, this, &Proxy::handleReadError, Qt::QueuedConnection);
 
     m_proxyThread.start(QThread::InheritPriority);
     m_ioThread.start(QThread::InheritPriority);
@@ -111,6 +114,10 @@ void Proxy::startApiService()
 
     if (m_spontaneous) {
         m_spontaneous->create(m_pair, *m_spontaneousFactory);
+        for (auto* watcher : m_spontaneous->findChildren<IdentifySpontaneous*>()) {
+            watcher->setStopForMaintenance(m_stopOnOtherBusMaster);
+            connect(watcher, &IdentifySpontaneous::otherBusMaster, this, &Proxy::otherBusMaster);
+        }
         m_spontaneous->moveToThread(&m_spontaneousThread);
         m_spontaneousFactory->moveToThread(&m_spontaneousThread);
         m_spontaneousThread.start(QThread::InheritPriority);
@@ -179,6 +186,32 @@ void Proxy::handleMissingNodes(const Kubus::IdentifyMissingNodes& nodes)
     emit nodesChanged(nodes);
 }
 
+// A failed read ends the reader's chain for good (our own close reads as DEVICE_NOT_OPEN): no
+// answer can come any more, so a command waiting for one would only wait out its time-out.
+void Proxy::handleReadError(const CanException& exception)
+{
+    if (exception.code() == CanException::DEVICE_NOT_OPEN || m_deviceLost.exchange(true))
+        return;
+    Kubus::kuPrint(QStringLiteral("CAN device of the %1 bus lost (%2): commands end at once")
+                       .arg(CanIdentifier::toString(m_destination), exception.toString()),
+        Q_FUNC_INFO);
+    failRunningCommands();
+    emit deviceLost(exception);
+}
+
+void Proxy::endAllCommands()
+{
+    m_deviceLost = true;
+    failRunningCommands();
+}
+
+void Proxy::failRunningCommands()
+{
+    QMutexLocker lock(&m_nodesMutex);
+    for (CanNodeEngine* engine : std::as_const(m_engines))
+        engine->stateMachine().failRunningJob();
+}
+
 // Every node gets one machine: an idle state from which each command's outer state is entered
 // on its trigger and left back to idle, so the node runs one command at a time.
 void Proxy::addNodeStateMachine(unsigned nodeId)
@@ -229,6 +262,12 @@ void Proxy::addCommand(QState* idle, StateMachineCommandBase* command, const QSt
     idle->addTransition(command, &StateMachineCommandBase::triggered, outer);
     outer->addTransition(outer, &QState::finished, idle);
     command->moveToThread(&engine.thread());
+    // A job that starts after the device was lost missed failRunningCommands().
+    StateMachine* machine = &engine.stateMachine();
+    connect(command, &StateMachineCommandBase::started, command, [this, machine] {
+        if (m_deviceLost)
+            machine->failRunningJob();
+    });
 
     QString request = name;
     if (request.isEmpty()) {

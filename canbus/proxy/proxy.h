@@ -1,7 +1,8 @@
 #pragma once
 
-#include "canbus/canidentifier.h"
-#include "kubus/onewayrecords.h"
+#include "canbus/frame/canexception.h"
+#include "canbus/frame/canidentifier.h"
+#include "kubus/catalogue/onewayrecords.h"
 
 #include <QHash>
 #include <QList>
@@ -58,6 +59,18 @@ public:
     // The firmware transfer command of a node, or null; for diagnostics of the service tool.
     FirmwareUpdate* firmwareUpdateCommand(int nodeId) const;
 
+    // What a second controller identifying on the bus leads to: true (the default) stops this
+    // program for maintenance; false only emits otherBusMaster(), for an owner that ends in its
+    // own way. Set before startApiService.
+    void setStopOnOtherBusMaster(bool stop) { m_stopOnOtherBusMaster = stop; }
+    // True once the device's reader has failed: nothing can be received on this bus any more.
+    bool isDeviceLost() const { return m_deviceLost.load(); }
+    // Ends every node's running command as a CAN communication error (status 2).
+    void failRunningCommands();
+    // The owner is closing the device: the running command and every later one end at once
+    // (status 2), so a requester blocked on an answer is released without waiting out its limit.
+    void endAllCommands();
+
 public slots:
     void startApiService();
     void startAliveTimer();
@@ -66,6 +79,7 @@ public slots:
     void handleFoundNodes(const Kubus::IdentifyFoundNodes& nodes);
     void handleNewNodes(const Kubus::IdentifyNewNodes& nodes);
     void handleMissingNodes(const Kubus::IdentifyMissingNodes& nodes);
+    void handleReadError(const CanBus::CanException& exception);
 
 signals:
     void stopService();
@@ -73,6 +87,10 @@ signals:
     void nodesChanged(const Kubus::IdentifyNewNodes& nodes);
     void nodesChanged(const Kubus::IdentifyMissingNodes& nodes);
     void signalAliveTimerStart();
+    // The device failed (see isDeviceLost); every running and later command has failed.
+    void deviceLost(const CanBus::CanException& exception);
+    // Another controller sends identify requests on the bus (emitted in the spontaneous thread).
+    void otherBusMaster();
 
 protected:
     Proxy(CanDevice* device, CanIdentifier::eDestination destination, const QString& nodeCacheFile);
@@ -112,6 +130,8 @@ private:
     std::atomic<int> m_firmwareTimeout { -1 };
     const CanIdentifier::eDestination m_destination;
     bool m_started = false;
+    bool m_stopOnOtherBusMaster = true;
+    std::atomic<bool> m_deviceLost { false };
 };
 
 } // namespace CanBus

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "canbus/canasyncreadwrite.h"
-#include "canbus/canmessaget.h"
+#include "canbus/device/canasyncreadwrite.h"
+#include "canbus/frame/canmessaget.h"
 #include "canbus/proxy/handlespontaneous.h"
-#include "canbus/spontaneousreceiver.h"
+#include "canbus/routing/spontaneousreceiver.h"
 
 namespace CanBus {
 

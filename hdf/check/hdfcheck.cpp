@@ -6,6 +6,7 @@
 #include "platform/rootpath.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,7 +31,55 @@ QString boardsText(const HdfFileParser& parser)
     return pairs.isEmpty() ? QStringLiteral("none") : pairs.join(QLatin1Char(' '));
 }
 
-QByteArray json(const HdfFileParser& parser)
+// How the file's lines end. The controller's files are CR LF, and a record ends only with ";"
+// before CR LF: in a file with LF alone records run together, and the parser's error then names
+// something else (a component missing, a parameter not closed). Said apart so that it is seen.
+struct LineEnds {
+    int crlf = 0;
+    int lfOnly = 0;
+    int firstLfOnlyLine = 0;
+
+    QString name() const
+    {
+        if (lfOnly == 0)
+            return crlf == 0 ? QStringLiteral("none") : QStringLiteral("CR LF");
+        return crlf == 0 ? QStringLiteral("LF") : QStringLiteral("mixed");
+    }
+};
+
+LineEnds lineEndsOf(const QString& file)
+{
+    LineEnds ends;
+    QFile f(file);
+    if (!QFileInfo(file).isFile() || !f.open(QIODevice::ReadOnly))
+        return ends;
+    const QByteArray bytes = f.readAll();
+    int line = 1;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] != '\n')
+            continue;
+        if (i > 0 && bytes[i - 1] == '\r') {
+            ++ends.crlf;
+        } else if (ends.lfOnly++ == 0) {
+            ends.firstLfOnlyLine = line;
+        }
+        ++line;
+    }
+    return ends;
+}
+
+QString lineEndsText(const LineEnds& ends)
+{
+    if (ends.lfOnly == 0)
+        return ends.name();
+    return QStringLiteral("%1 (first line without CR: %2): a record ends only with \";\" "
+                          "before CR LF, so this file is not read as written; save it with CR LF "
+                          "line ends")
+        .arg(ends.name())
+        .arg(ends.firstLfOnlyLine);
+}
+
+QByteArray json(const HdfFileParser& parser, const LineEnds& ends)
 {
     QJsonArray boards;
     for (const HdfParser::Board& b : parser.getBoards())
@@ -44,6 +93,8 @@ QByteArray json(const HdfFileParser& parser)
         { "reason", QString::fromStdString(parser.getErrorText()) },
         { "boards", boards },
         { "amps", int(parser.getPowerAmplifiers().size()) },
+        { "lineEnds", ends.name() },
+        { "firstLfOnlyLine", ends.firstLfOnlyLine },
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
@@ -84,10 +135,11 @@ int main(int argc, char** argv)
 
     const HdfFileParser& parser = HdfFileParser::instance(QFile::encodeName(file).toStdString());
     const bool accepted = parser.getErrorCode() == 0;
+    const LineEnds ends = lineEndsOf(file);
 
     if (asJson) {
         std::fflush(stdout);
-        const QByteArray bytes = json(parser);
+        const QByteArray bytes = json(parser, ends);
         qint64 written = 0;
         while (written < bytes.size()) {
             const ssize_t n = ::write(jsonFd, bytes.constData() + written, bytes.size() - written);
@@ -105,6 +157,7 @@ int main(int argc, char** argv)
                   .arg(parser.getErrorLine())
                   .arg(parser.getErrorValue())
             + (accepted ? QStringLiteral("-") : QString::fromStdString(parser.getErrorText()))
+            + QStringLiteral("\nline ends: ") + lineEndsText(ends)
             + QStringLiteral("\nboards (rack, unit): ") + boardsText(parser)
             + QStringLiteral("\nmainboards: %1\namplifiers (Amp entries): %2\n")
                   .arg(parser.getBoards().size())

@@ -33,10 +33,13 @@ class TestRun : public QObject {
         return bytes.mid(bytes.indexOf('\0', 16) + 1);
     }
 
-    static QString node(int serial) { return QString("can%1_%2").arg(serial < 2000 ? 0 : 1).arg(serial); }
+    static QString node(int serial)
+    {
+        return QString("can%1_%2").arg(serial < 2000 ? 0 : 1).arg(serial);
+    }
 
-    static bool flashHolds(const SimulatorProcess& sim, int serial, const QString& which,
-        const QByteArray& image)
+    static bool flashHolds(
+        const SimulatorProcess& sim, int serial, const QString& which, const QByteArray& image)
     {
         return !image.isEmpty() && sim.flash(node(serial), which).left(image.size()) == image;
     }
@@ -132,7 +135,10 @@ private slots:
         QVERIFY2(readOnly.finished && readOnly.exitCode == 0, qPrintable(readOnly.screenText()));
         QVERIFY(readOnly.screen.contains("Mainboard 1 AT90: Forcing update"));
         QVERIFY(readOnly.screen.contains("Mainboard 1 FPGA: OK"));
-        QCOMPARE(readOnly.screen.filter(QRegularExpression("^Power amplifier . (AT90|FPGA): Forcing update$")).size(), 8);
+        QCOMPARE(readOnly.screen
+                     .filter(QRegularExpression("^Power amplifier . (AT90|FPGA): Forcing update$"))
+                     .size(),
+            8);
         QVERIFY(readOnly.screen.filter("Updating").isEmpty());
         QCOMPARE(readOnly.firmware(2001, "at90").value("action").toString(), QString("readonly"));
         QCOMPARE(readOnly.firmware(1001, "fpga").value("action").toString(), QString("ok"));
@@ -143,8 +149,7 @@ private slots:
         const int id2003 = second.node(2003).value("nodeId").toInt();
         const ProgramRun forced = ProgramRun::run(dir.path(),
             { "--force-update-mainboard", "0", "--force-update-amplifier-at90",
-                QString::number(id2002), "--force-update-amplifier-fpga",
-                QString::number(id2003) },
+                QString::number(id2002), "--force-update-amplifier-fpga", QString::number(id2003) },
             120000);
         QVERIFY2(forced.finished && forced.exitCode == 0, qPrintable(forced.screenText()));
         QCOMPARE(forced.screen.filter("Updating OK").size(), 4);
@@ -228,9 +233,8 @@ private slots:
         QCOMPARE(second.firmware(2001, "at90").value("action").toString(), QString("ok"));
         QCOMPARE(second.firmware(2003, "at90").value("action").toString(), QString("updated"));
         QCOMPARE(second.firmware(2004, "at90").value("action").toString(), QString("invalid"));
-        QVERIFY(second.screen.contains(
-            QString("Power amplifier %1 AT90: Firmware is invalid")
-                .arg(second.node(2004).value("nodeId").toInt() + 1)));
+        QVERIFY(second.screen.contains(QString("Power amplifier %1 AT90: Firmware is invalid")
+                                           .arg(second.node(2004).value("nodeId").toInt() + 1)));
         QVERIFY(sim.requestDump());
         for (int serial : amplifiers()) {
             QCOMPARE(sim.dumpValue(node(serial), "at90_version").toString(), QString("1.14.0"));

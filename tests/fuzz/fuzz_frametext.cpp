@@ -1,5 +1,5 @@
 // The compact frame text "1C0123FF#0102": what parses must print back to the same frame.
-#include "canbus/canmessage.h"
+#include "canbus/frame/canmessage.h"
 
 #include <cstdlib>
 

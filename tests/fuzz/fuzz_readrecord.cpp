@@ -1,5 +1,5 @@
 // The driver's 16-byte read records: one that decodes survives the simulator's encoding.
-#include "canbus/candevicescm.h"
+#include "canbus/device/candevicescm.h"
 #include "sim/driverpacket.h"
 
 #include <cstdlib>

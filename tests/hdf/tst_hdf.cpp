@@ -65,7 +65,7 @@ class TestHdf : public QObject {
 private slots:
     void rejected_data();
     void rejected();
-    void oneRackWithBothLineEnds();
+    void oneRack();
     void twoRacks();
     void checker();
 };
@@ -106,13 +106,18 @@ void TestHdf::rejected_data()
     QTest::newRow("empty path") << "" << 3 << 0 << 0 << "";
     QTest::newRow("only line empty")
         << "invalid_empty.hdf" << 3 << 0 << 0 << "HdfFileParser::isEmptyFile: empty HDF!";
+    // Over two lines: the CR of the first is no part of the record.
     QTest::newRow("missing parameter")
-        << "invalid_missing_parameter.hdf" << 4 << 1 << 0
-        << "HdfFileParser::isValidLine: missing 'position' in line 1: " + head + "rf_path(1);";
+        << "invalid_missing_parameter.hdf" << 4 << 2 << 0
+        << "HdfFileParser::isValidLine: missing 'position' in line 2: " + head + "rf_path(1);";
     // Spread over five lines with a comment, an indented line and a lone CR between.
     QTest::newRow("same Amp slot twice") << "invalid_duplicate_amp.hdf" << 5 << 11 << 0 << "";
+    QTest::newRow("same PreAmp slot, other type and path")
+        << "invalid_duplicate_preamp.hdf" << 5 << 9 << 0 << "";
     QTest::newRow("no HDFInfo") << "invalid_no_hdfinfo.hdf" << 6 << 0 << 0 << "";
     QTest::newRow("no OrderInfo") << "invalid_no_orderinfo.hdf" << 7 << 0 << 0 << "";
+    // Without CR no record ends: every line joins the HDFInfo record.
+    QTest::newRow("LF-only line ends") << "invalid_lf_only.hdf" << 7 << 0 << 0 << "";
     QTest::newRow("no BaseUnit") << "invalid_no_baseunit.hdf" << 8 << 0 << 0 << "";
     QTest::newRow("no RF_Path_Cooling") << "invalid_no_rf_path_cooling.hdf" << 9 << 0 << 0 << "";
     QTest::newRow("no Amp") << "invalid_no_amp.hdf" << 10 << 0 << 0 << "";
@@ -124,6 +129,8 @@ void TestHdf::rejected_data()
         << "invalid_switch_without_ports.hdf" << 14 << 7 << 0 << "";
     QTest::newRow("coupler on undefined RF path 3")
         << "invalid_undefined_rf_path.hdf" << 15 << 7 << 3 << "";
+    QTest::newRow("InputSwitch7-1 with empty type() on undefined RF path 3")
+        << "invalid_input_switch_untyped.hdf" << 15 << 9 << 3 << "";
 }
 
 void TestHdf::rejected()
@@ -143,30 +150,23 @@ void TestHdf::rejected()
     QVERIFY2(text.isEmpty() ? !logged.isEmpty() : logged == text, qPrintable(logged));
 }
 
-void TestHdf::oneRackWithBothLineEnds()
+void TestHdf::oneRack()
 {
-    QFile file(fixture("valid_one_rack.hdf"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray crlf = file.readAll();
-    QVERIFY(crlf.contains("\r\n\r\n"));
-    const QByteArray lf = QByteArray(crlf).replace('\r', "");
-
-    for (const QByteArray& text : { crlf, lf }) {
-        std::istringstream in(text.toStdString());
-        HdfFileParser parser;
-        parser.setHdf(in, "one rack");
-        QCOMPARE(parser.getErrorCode(), 0);
-        QCOMPARE(boardsOf(parser.getBoards()), QString("(1,1)"));
-        // The record over lines 12 to 16 counts once, with its last line.
-        QCOMPARE(int(parser.getPowerAmplifiers().size()), 4);
-        QCOMPARE(int(parser.getPowerAmplifiers().at(2).position), 3);
-        QCOMPARE(parser.getPowerAmplifiers().at(2).line, 16u);
-        // RF path 2 has only an external amplifier; its output(0) means its own output 2.
-        QVERIFY(parser.doesRfPathHaveExternalAmplifier(2));
-        QCOMPARE(int(parser.getRfPathCoolings().at(1).output), 2);
-        QCOMPARE(parser.getHdfInfo().fileDate.toString(), std::string("2026-02-10 14:05:00"));
-        QCOMPARE(int(parser.getHdfInfo().syntaxVersionNumerical.minor), 74);
-    }
+    HdfFileParser parser;
+    parser.setHdf(fixture("valid_one_rack.hdf").toStdString());
+    QCOMPARE(parser.getErrorCode(), 0);
+    QCOMPARE(boardsOf(parser.getBoards()), QString("(1,1)"));
+    // The record over lines 12 to 16 counts once, with its last line.
+    QCOMPARE(int(parser.getPowerAmplifiers().size()), 4);
+    QCOMPARE(int(parser.getPowerAmplifiers().at(2).position), 3);
+    QCOMPARE(parser.getPowerAmplifiers().at(2).line, 16u);
+    // RF path 1 uses the last output, 10; path 2 has only an external amplifier and its
+    // output(0) means its own output 2.
+    QCOMPARE(int(parser.getRfPathCoolings().at(0).output), 10);
+    QVERIFY(parser.doesRfPathHaveExternalAmplifier(2));
+    QCOMPARE(int(parser.getRfPathCoolings().at(1).output), 2);
+    QCOMPARE(parser.getHdfInfo().fileDate.toString(), std::string("2026-02-10 14:05:00"));
+    QCOMPARE(int(parser.getHdfInfo().syntaxVersionNumerical.minor), 74);
 }
 
 void TestHdf::twoRacks()
@@ -179,6 +179,12 @@ void TestHdf::twoRacks()
     QCOMPARE(boardsOf(parser.getBoards()), QString("(1,1)(2,1)(1,2)(1,3)(1,4)(2,2)(2,3)(2,4)"));
     QCOMPARE(boardsOf(parser.getBoardsForRfPath(3)), QString("(2,1)(2,2)(2,4)"));
     QVERIFY(parser.getPreAmplifiers().at(1).slave);
+
+    // No file named: code 3, and what was read stays.
+    parser.setHdf(std::string());
+    QCOMPARE(parser.getErrorCode(), 3);
+    QCOMPARE(int(parser.getPowerAmplifiers().size()), 32);
+    QCOMPARE(int(parser.getBoards().size()), 8);
 
     // Reading again replaces everything.
     parser.setHdf(fixture("invalid_no_amp.hdf").toStdString());
@@ -209,6 +215,12 @@ void TestHdf::checker()
     const Run text = run(tool, { fixture("invalid_undefined_rf_path.hdf") });
     QCOMPARE(text.exitCode, 1);
     QVERIFY(text.out.contains("verdict: rejected\nerror: code 15, line 7, value 3\n"));
+    QVERIFY(text.out.contains("\nline ends: CR LF\n"));
+    const Run lf = run(tool, { "--json", fixture("invalid_lf_only.hdf") });
+    QCOMPARE(lf.json().value("lineEnds").toString(), QString("LF"));
+    QCOMPARE(lf.json().value("firstLfOnlyLine").toInt(), 1);
+    QVERIFY(run(tool, { fixture("invalid_lf_only.hdf") })
+                .out.contains("\nline ends: LF (first line without CR: 1): "));
 
     QCOMPARE(run(tool, { fixture("does_not_exist.hdf") }).exitCode, 1);
     QCOMPARE(run(tool, { "--bogus", fixture("valid_two_racks.hdf") }).exitCode, 2);

@@ -1,5 +1,5 @@
-#include "canbus/candevicescm.h"
-#include "canbus/canmessaget.h"
+#include "canbus/device/candevicescm.h"
+#include "canbus/frame/canmessaget.h"
 #include "common/rawcanclient.h"
 #include "common/simulatorprocess.h"
 #include "sim/framebits.h"

@@ -1,5 +1,5 @@
+#include "canbus/frame/canidentifier.h"
 #include "canbus/nodes/firmwareimagecluster.h"
-#include "canbus/canidentifier.h"
 #include "common/rawcanclient.h"
 #include "common/simulatorprocess.h"
 

@@ -1,4 +1,4 @@
-#include "canbus/canmessagetype.h"
+#include "canbus/frame/canmessagetype.h"
 #include "sim/nodefault.h"
 #include "sim/rackdescription.h"
 

@@ -1,4 +1,4 @@
-#include "kubus/threadutils.h"
+#include "kubus/thread/threadutils.h"
 #include "tools/nodetool/nodetool.h"
 
 #include <QCoreApplication>

@@ -1,21 +1,25 @@
 #include "tools/nodetool/nodetool.h"
 
 #include "app/firmwareimage.h"
-#include "canbus/canconfiguration.h"
-#include "canbus/candevicescm.h"
-#include "canbus/canexception.h"
+#include "canbus/device/canconfiguration.h"
+#include "canbus/device/candevicescm.h"
+#include "canbus/frame/canexception.h"
 #include "canbus/nodes/firmwareupdate.h"
+#include "canbus/nodes/identifymodule.h"
 #include "canbus/proxy/mainboardproxy.h"
 #include "canbus/proxy/poweramplifierproxy.h"
-#include "kubus/mainboardbus.h"
-#include "kubus/poweramplifierbus.h"
-#include "kubus/request.h"
+#include "kubus/catalogue/mainboardbus.h"
+#include "kubus/catalogue/poweramplifierbus.h"
+#include "kubus/request/request.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <atomic>
@@ -62,11 +66,41 @@ template <class BUS, class T> typename T::Response execute(const T& request)
     return Kubus::Request<BUS, T>(nullptr, request).execute();
 }
 
-QJsonObject nodeJson(const Kubus::CanDeviceInfo& node)
+QJsonObject nodeJson(const Kubus::CanDeviceInfo& node, bool hasId = true)
 {
-    return QJsonObject { { "nodeId", node.nodeId },
+    return QJsonObject { { "nodeId", hasId ? QJsonValue(node.nodeId) : QJsonValue() },
         { "partNumber", qint64(node.estimatedPartNumber()) }, { "variant", qint64(node.variant) },
         { "serial", qint64(node.serialNumber) } };
+}
+
+QString busName(bool mainBoard)
+{
+    return mainBoard ? QStringLiteral("mainboard") : QStringLiteral("amplifier");
+}
+
+// Which kind of board an image file is for; -1 when its name does not tell. The header carries
+// no kind, so the release's own names decide: the module part number or the release folder
+// (BO/91204500_AT90.bin, PA/91204700_FPGA.bin) as a part of the file name, else the folder the
+// file lies in.
+int imageKind(const QFileInfo& file)
+{
+    using Image = CanBus::FirmwareImage;
+    auto names = [](Image::DeviceType kind) {
+        const QFileInfo release(Image::fileName(QStringLiteral("/"), kind, Image::AT90));
+        return QStringList { release.dir().dirName(), release.fileName().section('_', 0, 0) };
+    };
+    auto kindOf = [&](const QStringList& parts) {
+        bool board = false;
+        bool amplifier = false;
+        for (const QString& name : names(Image::MainBoard))
+            board = board || parts.contains(name);
+        for (const QString& name : names(Image::PowerAmplifier))
+            amplifier = amplifier || parts.contains(name);
+        return board == amplifier ? -1 : int(board ? Image::MainBoard : Image::PowerAmplifier);
+    };
+    static const QRegularExpression separators(QStringLiteral("[_.\\-\\s]"));
+    const int byName = kindOf(file.fileName().toUpper().split(separators));
+    return byName >= 0 ? byName : kindOf({ file.absoluteDir().dirName().toUpper() });
 }
 
 } // namespace
@@ -84,19 +118,57 @@ NodeTool::~NodeTool()
 
 int NodeTool::usage(const QString& reason)
 {
+    fail(Misuse, reason);
     std::fprintf(stderr,
-        "zef400-node: %s\n"
         "usage: zef400-node [--json] mainboard|amplifier COMMAND\n"
         "  scan | label ID | update ID FILE [--firmware at90|fpga] | ping ID | reset ID | "
-        "operate ID\n",
-        reason.toLocal8Bit().constData());
+        "operate ID\n");
     return Misuse;
 }
 
-int NodeTool::fail(int exit, const QString& reason)
+int NodeTool::fail(int exit, const QString& reason, QJsonObject result)
 {
     std::fprintf(stderr, "zef400-node: %s\n", reason.toLocal8Bit().constData());
+    if (m_json) {
+        result.insert("error", reason);
+        writeFd(m_jsonFd, QJsonDocument(result).toJson(QJsonDocument::Compact) + '\n');
+    }
     return exit;
+}
+
+int NodeTool::requestFailed(const QString& what, int status, QJsonObject result, int errorCode)
+{
+    const QString problem = busProblem();
+    if (!problem.isEmpty())
+        return fail(NodeFailed, problem, result);
+    QString reason = QStringLiteral("%1: %2").arg(what, statusText(status));
+    if (errorCode != 0) {
+        reason += QStringLiteral(", the node answered A_ERROR_ACK with code %1 (0x%2)")
+                      .arg(errorCode)
+                      .arg(errorCode, 2, 16, QLatin1Char('0'));
+        result.insert("errorCode", errorCode);
+    }
+    return fail(NodeFailed, reason, result);
+}
+
+int NodeTool::nodeNotFound(int nodeId)
+{
+    const QString problem = busProblem();
+    return fail(NodeFailed,
+        problem.isEmpty() ? QStringLiteral("node %1 not found").arg(nodeId) : problem,
+        QJsonObject { { "nodeId", nodeId } });
+}
+
+QString NodeTool::busProblem() const
+{
+    if (m_otherMaster)
+        return QStringLiteral("another controller is on the %1 bus (it sends identify requests); "
+                              "stopped without touching the nodes further")
+            .arg(busName(m_mainBoard));
+    if (m_proxy && m_proxy->isDeviceLost())
+        return QStringLiteral("CAN device lost: the %1 bus can no longer be read")
+            .arg(busName(m_mainBoard));
+    return QString();
 }
 
 int NodeTool::finish(const QJsonObject& result, const QString& text)
@@ -158,6 +230,8 @@ int NodeTool::run(const QStringList& arguments)
                                             "--firmware")
                                  .arg(file));
         }
+        if (const int loaded = loadImage(file); loaded != Done)
+            return loaded;
     }
 
     if (!start(m_mainBoard))
@@ -167,8 +241,40 @@ int NodeTool::run(const QStringList& arguments)
     if (command == QLatin1String("label"))
         return label(nodeId);
     if (command == QLatin1String("update"))
-        return update(nodeId, args.at(3), firmware);
+        return update(nodeId, firmware);
     return control(command, nodeId);
+}
+
+// Read and judged before the device is opened: a wrong file costs no bus time, and a FIFO or a
+// device given by mistake is never opened (reading it could wait for ever).
+int NodeTool::loadImage(const QString& file)
+{
+    const QFileInfo info(file);
+    if (!info.exists())
+        return fail(Misuse, QStringLiteral("cannot read '%1': no such file").arg(file));
+    if (!info.isFile())
+        return fail(Misuse, QStringLiteral("'%1' is not a regular file").arg(file));
+    QFile probe(file);
+    if (!probe.open(QIODevice::ReadOnly))
+        return fail(Misuse, QStringLiteral("cannot read '%1': %2").arg(file, probe.errorString()));
+    probe.close();
+    m_image = std::make_unique<CanBus::FirmwareImage>(file);
+    if (m_image->data().isEmpty())
+        return fail(
+            NodeFailed, QStringLiteral("'%1' holds no firmware after its header").arg(file));
+    const int kind = imageKind(info);
+    const int busKind
+        = m_mainBoard ? CanBus::FirmwareImage::MainBoard : CanBus::FirmwareImage::PowerAmplifier;
+    if (kind < 0)
+        std::fprintf(stderr,
+            "zef400-node: the name of '%s' does not tell the board kind; written as an image "
+            "for the %s bus\n",
+            file.toLocal8Bit().constData(), busName(m_mainBoard).toLatin1().constData());
+    else if (kind != busKind)
+        return fail(NodeFailed,
+            QStringLiteral("'%1' is an image for the %2 bus by its name, not for the %3 bus")
+                .arg(file, busName(!m_mainBoard), busName(m_mainBoard)));
+    return Done;
 }
 
 bool NodeTool::start(bool mainBoard)
@@ -197,6 +303,23 @@ bool NodeTool::start(bool mainBoard)
     bool ok = false;
     const int timeout = qEnvironmentVariableIntValue("ZEF400_NODE_FIRMWARE_TIMEOUT_MS", &ok);
     m_proxy->setFirmwareTimeout(ok && timeout > 0 ? timeout : DefaultFirmwareTimeoutMs);
+    // Another controller on the bus ends the tool with a report, not the program's maintenance
+    // stop. The flag is set where the frame is seen, and a request that blocks this thread is
+    // ended, so that the tool can say so at once.
+    m_proxy->setStopOnOtherBusMaster(false);
+    CanBus::Proxy* proxy = m_proxy.get();
+    connect(
+        proxy, &CanBus::Proxy::otherBusMaster, this,
+        [this, proxy] {
+            if (!m_otherMaster.exchange(true))
+                proxy->failRunningCommands();
+        },
+        Qt::DirectConnection);
+    connect(
+        proxy, &CanBus::Proxy::otherBusMaster, this, &NodeTool::busFailed, Qt::QueuedConnection);
+    connect(proxy, &CanBus::Proxy::deviceLost, this, &NodeTool::busFailed, Qt::QueuedConnection);
+    connect(&proxy->identifyModule(), &CanBus::IdentifyModule::nodesWithoutId, this,
+        [this](const Kubus::IdentifyFoundNodes& nodes) { m_withoutId = nodes.nodes; });
 
     Kubus::IdentifyInfo info;
     info.waitForReplyInterval = ReplyWindowMs;
@@ -229,82 +352,112 @@ bool NodeTool::waitForNode(int nodeId)
 {
     const int first = m_reports;
     QEventLoop loop;
+    connect(this, &NodeTool::busFailed, &loop, [&] { loop.exit(0); });
     connect(this, &NodeTool::nodesReported, &loop, [&] {
-        for (const auto& node : m_lastFound.nodes)
-            if (node.nodeId == nodeId)
+        for (const auto& node : m_lastFound.nodes) {
+            if (node.nodeId == nodeId) {
                 loop.exit(1);
+                return;
+            }
+        }
         if (m_reports - first >= ReportsToWait)
             loop.exit(0);
     });
-    return loop.exec() == 1;
+    return busProblem().isEmpty() && loop.exec() == 1;
+}
+
+int NodeTool::readLabel(int nodeId, Kubus::DeviceInfoVersion* label)
+{
+    if (m_mainBoard) {
+        Kubus::MainBoard_GetLabel_Board request;
+        request.nodeId = nodeId;
+        const auto response = execute<Kubus::MainBoardBus>(request);
+        *label = response;
+        return response.status;
+    }
+    Kubus::PowerAmplifier_GetLabel_PowerSupply request;
+    request.nodeId = nodeId;
+    const auto response = execute<Kubus::PowerAmplifierBus>(request);
+    *label = response;
+    return response.status;
 }
 
 int NodeTool::scan()
 {
     // Done when two reports in a row list the same nodes: every answering node then had its id
-    // already, none was still being addressed.
-    QList<int> previous;
+    // already, none was still being addressed. Nodes that found every id taken count as well.
+    QVector<Kubus::CanDeviceInfo> withoutId;
+    QStringList previous;
     bool havePrevious = false;
     int empty = 0;
     int reports = 0;
     QEventLoop loop;
+    connect(this, &NodeTool::busFailed, &loop, &QEventLoop::quit);
     connect(this, &NodeTool::nodesReported, &loop, [&] {
-        QList<int> ids;
+        withoutId = m_withoutId;
+        m_withoutId.clear();
+        QStringList nodes;
         for (const auto& node : m_lastFound.nodes)
-            ids.append(node.nodeId);
-        std::sort(ids.begin(), ids.end());
-        empty = ids.isEmpty() ? empty + 1 : 0;
+            nodes.append(QString::number(node.nodeId));
+        for (const auto& node : withoutId)
+            nodes.append(QStringLiteral("serial %1").arg(node.serialNumber));
+        nodes.sort();
+        empty = nodes.isEmpty() ? empty + 1 : 0;
         // A bus whose nodes keep changing still ends the scan, with the last list.
-        if ((havePrevious && ids == previous && !ids.isEmpty()) || empty >= ReportsToWait - 1
+        if ((havePrevious && nodes == previous && !nodes.isEmpty()) || empty >= ReportsToWait - 1
             || ++reports >= 3 * ReportsToWait)
             loop.quit();
-        previous = ids;
+        previous = nodes;
         havePrevious = true;
     });
-    loop.exec();
-    if (m_lastFound.nodes.isEmpty())
+    if (busProblem().isEmpty())
+        loop.exec();
+    if (const QString problem = busProblem(); !problem.isEmpty())
+        return fail(NodeFailed, problem);
+    if (m_lastFound.nodes.isEmpty() && withoutId.isEmpty())
         return fail(NodeFailed,
-            QStringLiteral("no node answered on the %1 bus")
-                .arg(m_mainBoard ? "mainboard" : "amplifier"));
+            QStringLiteral("no node answered on the %1 bus").arg(busName(m_mainBoard)),
+            QJsonObject { { "nodes", QJsonArray() } });
     QVector<Kubus::CanDeviceInfo> nodes = m_lastFound.nodes;
     std::sort(nodes.begin(), nodes.end(),
         [](const auto& a, const auto& b) { return a.nodeId < b.nodeId; });
+    std::sort(withoutId.begin(), withoutId.end(),
+        [](const auto& a, const auto& b) { return a.serialNumber < b.serialNumber; });
     QJsonArray list;
     QString text;
-    for (const auto& node : nodes) {
-        list.append(nodeJson(node));
+    for (const auto& node : std::as_const(nodes) + withoutId) {
+        const bool hasId
+            = node.nodeId >= 0 && node.nodeId < int(CanBus::CanIdentifier::BroadcastNodeId);
+        list.append(nodeJson(node, hasId));
         text += QStringLiteral("node %1: part %2 variant %3 serial %4\n")
-                    .arg(node.nodeId)
+                    .arg(hasId ? QString::number(node.nodeId) : QStringLiteral("-"))
                     .arg(node.estimatedPartNumber())
                     .arg(node.variant)
                     .arg(node.serialNumber);
     }
     text.chop(1);
-    return finish(QJsonObject { { "nodes", list } }, text);
+    if (withoutId.isEmpty())
+        return finish(QJsonObject { { "nodes", list } }, text);
+    // The boards are listed all the same: the technician sees which ones answered.
+    if (!m_json)
+        writeFd(m_jsonFd, text.toLocal8Bit() + '\n');
+    return fail(NodeFailed,
+        QStringLiteral("%1 of the boards answered but got no node id: every id of the %2 bus is "
+                       "taken (node cache under /var/etc)")
+            .arg(withoutId.size())
+            .arg(busName(m_mainBoard)),
+        QJsonObject { { "nodes", list } });
 }
 
 int NodeTool::label(int nodeId)
 {
     if (!waitForNode(nodeId))
-        return fail(NodeFailed, QStringLiteral("node %1 not found").arg(nodeId));
+        return nodeNotFound(nodeId);
     Kubus::DeviceInfoVersion label;
-    int status = 0;
-    if (m_mainBoard) {
-        Kubus::MainBoard_GetLabel_Board request;
-        request.nodeId = nodeId;
-        const auto response = execute<Kubus::MainBoardBus>(request);
-        label = response;
-        status = response.status;
-    } else {
-        Kubus::PowerAmplifier_GetLabel_PowerSupply request;
-        request.nodeId = nodeId;
-        const auto response = execute<Kubus::PowerAmplifierBus>(request);
-        label = response;
-        status = response.status;
-    }
+    const int status = readLabel(nodeId, &label);
     if (status != 0)
-        return fail(
-            NodeFailed, QStringLiteral("label of node %1: %2").arg(nodeId).arg(statusText(status)));
+        return requestFailed(QStringLiteral("label of node %1").arg(nodeId), status,
+            QJsonObject { { "nodeId", nodeId }, { "status", status } });
     const QJsonObject result { { "nodeId", nodeId }, { "partNumber", qint64(label.partNumber) },
         { "variant", qint64(label.variant) }, { "serial", qint64(label.serialNumber) },
         { "at90Version", label.deviceSwVersion }, { "fpgaVersion", label.deviceFwVersion },
@@ -325,20 +478,26 @@ int NodeTool::label(int nodeId)
     return finish(result, text);
 }
 
-int NodeTool::update(int nodeId, const QString& file, const QString& firmware)
+int NodeTool::update(int nodeId, const QString& firmware)
 {
-    const CanBus::FirmwareImage image(file);
-    if (image.data().isEmpty())
-        return fail(Misuse, QStringLiteral("cannot read a firmware image from '%1'").arg(file));
+    const CanBus::FirmwareImage& image = *m_image;
     if (!waitForNode(nodeId))
-        return fail(NodeFailed, QStringLiteral("node %1 not found").arg(nodeId));
+        return nodeNotFound(nodeId);
+    // The program writes the node's own bundle version in front of an AT90 version; so does the
+    // tool, from the label read first.
+    Kubus::DeviceInfoVersion label;
+    const int labelStatus = readLabel(nodeId, &label);
+    if (labelStatus != 0)
+        return requestFailed(
+            QStringLiteral("label of node %1, needed before the update").arg(nodeId), labelStatus,
+            QJsonObject { { "nodeId", nodeId }, { "status", labelStatus } });
 
     Kubus::FirmwareUpdate request;
     request.nodeId = nodeId;
     request.type = Kubus::FirmwareUpdateInfo::FirmwareUpdateType(
         (m_mainBoard ? 0 : 2) + (firmware == QLatin1String("fpga") ? 1 : 0));
     request.version = image.version();
-    request.versionPrefix = image.version();
+    request.versionPrefix = label.swBundleVersion;
     request.data = image.data();
     const int blocks = int((image.data().size() + 255) / 256);
 
@@ -375,14 +534,12 @@ int NodeTool::update(int nodeId, const QString& file, const QString& firmware)
     const CanBus::FirmwareUpdate* command = m_proxy->firmwareUpdateCommand(nodeId);
     const int rewritten = command ? command->rewrittenBlocks() : 0;
     const QJsonObject result { { "nodeId", nodeId }, { "firmware", firmware },
-        { "version", image.version() }, { "blocks", blocks }, { "rewrittenBlocks", rewritten },
-        { "status", status }, { "seconds", qRound(seconds * 10) / 10.0 } };
-    if (status != 0) {
-        if (m_json)
-            writeFd(m_jsonFd, QJsonDocument(result).toJson(QJsonDocument::Compact) + '\n');
-        return fail(NodeFailed,
-            QStringLiteral("update of node %1 failed: %2").arg(nodeId).arg(statusText(status)));
-    }
+        { "version", image.version() }, { "bundleVersion", label.swBundleVersion },
+        { "blocks", blocks }, { "rewrittenBlocks", rewritten }, { "status", status },
+        { "seconds", qRound(seconds * 10) / 10.0 } };
+    if (status != 0)
+        return requestFailed(QStringLiteral("update of node %1 failed").arg(nodeId), status, result,
+            command ? command->lastErrorCode() : 0);
     return finish(result,
         QStringLiteral("node %1: %2 %3 written, %4 blocks (%5 written again) in %6 s; node is back")
             .arg(nodeId)
@@ -395,7 +552,7 @@ int NodeTool::update(int nodeId, const QString& file, const QString& firmware)
 int NodeTool::control(const QString& command, int nodeId)
 {
     if (!waitForNode(nodeId))
-        return fail(NodeFailed, QStringLiteral("node %1 not found").arg(nodeId));
+        return nodeNotFound(nodeId);
     int status = 0;
     bool alive = true;
     if (command == QLatin1String("ping")) {
@@ -421,16 +578,12 @@ int NodeTool::control(const QString& command, int nodeId)
     QJsonObject result { { "nodeId", nodeId }, { "status", status } };
     if (command == QLatin1String("ping"))
         result.insert("alive", alive);
-    if (status != 0 || !alive) {
-        if (m_json)
-            writeFd(m_jsonFd, QJsonDocument(result).toJson(QJsonDocument::Compact) + '\n');
-        return fail(NodeFailed,
-            status != 0 ? QStringLiteral("%1 of node %2: %3")
-                              .arg(command)
-                              .arg(nodeId)
-                              .arg(statusText(status))
-                        : QStringLiteral("node %1 did not answer the ping").arg(nodeId));
-    }
+    if (status != 0)
+        return requestFailed(
+            QStringLiteral("%1 of node %2").arg(command).arg(nodeId), status, result);
+    if (!alive)
+        return fail(
+            NodeFailed, QStringLiteral("node %1 did not answer the ping").arg(nodeId), result);
     return finish(result,
         QStringLiteral("node %1: %2 %3")
             .arg(nodeId)

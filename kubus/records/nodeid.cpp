@@ -1,0 +1,13 @@
+#include "kubus/records/nodeid.h"
+
+#include <QDebug>
+
+namespace Kubus {
+
+NodeId::~NodeId()
+{
+    if (nodeId == -1)
+        qDebug() << "Error: NodeId not initialized! ";
+}
+
+} // namespace Kubus
