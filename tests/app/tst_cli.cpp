@@ -1,6 +1,6 @@
 #include "app/commandline.h"
+#include "common/programrun.h"
 #include "common/simulatorprocess.h"
-#include "common/targetprogram.h"
 
 #include <QProcess>
 #include <QRegularExpression>

@@ -1,5 +1,4 @@
 #include "common/programrun.h"
-#include "common/targetprogram.h"
 
 #include <QDir>
 #include <QFile>
@@ -86,4 +85,14 @@ QJsonObject ProgramRun::node(int serial) const
 QJsonObject ProgramRun::firmware(int serial, const char* which) const
 {
     return node(serial).value(QLatin1String(which)).toObject();
+}
+
+void startTargetProgram(QProcess& process, const QString& name, const QStringList& arguments)
+{
+    QStringList runner = QProcess::splitCommand(qEnvironmentVariable("ZEF400_TARGET_RUNNER"));
+    if (runner.isEmpty())
+        return process.start(QStringLiteral(ZEF_BIN_DIR "/") + name, arguments);
+    const QString dir = qEnvironmentVariable("ZEF400_TARGET_BIN_DIR", QStringLiteral(ZEF_BIN_DIR));
+    const QString program = runner.takeFirst();
+    process.start(program, runner + QStringList { dir + QLatin1Char('/') + name } + arguments);
 }

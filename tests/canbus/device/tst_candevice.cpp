@@ -71,17 +71,14 @@ const int NoError = -1;
 // kernel does not tell, it is taken as waiting.
 bool threadWaitsInRecv(const QByteArray& name)
 {
-    // The number the kernel shows for a thread blocked in recv here: on a PC recv is recvfrom,
-    // a 32-bit ARM kernel has a recv of its own, and under an emulator the PC's number shows.
+    // The number the kernel shows for recv here: recvfrom's on a PC, a 32-bit ARM kernel has a
+    // recv of its own, and under an emulator the PC's shows.
     static const QByteArray recvCall = [] {
         int fds[2];
-        if (::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds) != 0)
-            return QByteArray();
         char byte;
-        const QByteArray seen = BlockedCall::whileParked(
-            [&] { [[maybe_unused]] const auto n = ::recv(fds[0], &byte, 1, 0); },
-            [&] { [[maybe_unused]] const auto n = ::send(fds[1], "x", 1, 0); })
-                                    .value(0);
+        ::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, fds);
+        const QByteArray seen = BlockedCall::whileParked([&] { (void)::recv(fds[0], &byte, 1, 0); },
+            [&] { (void)::send(fds[1], "x", 1, 0); }).value(0);
         ::close(fds[0]);
         ::close(fds[1]);
         return seen;

@@ -14,7 +14,6 @@
 #include <mutex>
 #include <thread>
 
-
 using namespace Kubus;
 using namespace std::chrono_literals;
 

@@ -1,6 +1,6 @@
+#include "common/programrun.h"
 #include "common/rawcanclient.h"
 #include "common/simulatorprocess.h"
-#include "common/targetprogram.h"
 
 #include <QDir>
 #include <QFile>
