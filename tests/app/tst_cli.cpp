@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "common/programrun.h"
 #include "common/simulatorprocess.h"
 
 #include <QProcess>
@@ -200,7 +201,7 @@ void TestCli::startup()
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     QProcess program;
     program.setProcessEnvironment(env);
-    program.start(QStringLiteral(ZEF_BIN_DIR "/zef400-fwupdate"), arguments);
+    startTargetProgram(program, QStringLiteral("zef400-fwupdate"), arguments);
     QVERIFY(program.waitForFinished(90000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);

@@ -28,7 +28,7 @@ ProgramRun ProgramRun::run(const QString& root, const QStringList& arguments, in
 
     QProcess program;
     program.setProcessEnvironment(env);
-    program.start(QStringLiteral(ZEF_BIN_DIR "/zef400-fwupdate"), arguments);
+    startTargetProgram(program, QStringLiteral("zef400-fwupdate"), arguments);
     result.finished = program.waitForFinished(timeoutMs);
     if (!result.finished) {
         program.kill();
@@ -102,4 +102,14 @@ QString ProgramRun::failure() const
     if (file.open(QIODevice::WriteOnly))
         file.write(err.toLocal8Bit());
     return QStringLiteral("exit %1, standard error in %2\n%3").arg(exitCode).arg(path, screenText());
+}
+
+void startTargetProgram(QProcess& process, const QString& name, const QStringList& arguments)
+{
+    QStringList runner = QProcess::splitCommand(qEnvironmentVariable("ZEF400_TARGET_RUNNER"));
+    if (runner.isEmpty())
+        return process.start(QStringLiteral(ZEF_BIN_DIR "/") + name, arguments);
+    const QString dir = qEnvironmentVariable("ZEF400_TARGET_BIN_DIR", QStringLiteral(ZEF_BIN_DIR));
+    const QString program = runner.takeFirst();
+    process.start(program, runner + QStringList { dir + QLatin1Char('/') + name } + arguments);
 }

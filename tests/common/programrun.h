@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -30,3 +31,8 @@ struct ProgramRun {
     QJsonObject node(int serial) const;
     QJsonObject firmware(int serial, const char* which) const;
 };
+
+// Starts zef400-fwupdate or zef400-node: this build's, or with ZEF400_TARGET_RUNNER set the
+// target build's from ZEF400_TARGET_BIN_DIR through that command, e.g. "qemu-arm -L /" to drive
+// the controller's ARM programs with the PC's tests and simulator.
+void startTargetProgram(QProcess& process, const QString& name, const QStringList& arguments);

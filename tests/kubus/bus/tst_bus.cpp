@@ -4,15 +4,15 @@
 #include "kubus/catalogue/mainboardbus.h"
 #include "kubus/catalogue/poweramplifierbus.h"
 #include "kubus/request/request.h"
+#include "tests/common/blockedcall.h"
 
 #include <QtTest>
 
 #include <atomic>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <thread>
-
-#include <sys/syscall.h>
-#include <unistd.h>
 
 using namespace Kubus;
 using namespace std::chrono_literals;
@@ -31,25 +31,32 @@ template <class F> bool done(F& future, std::chrono::milliseconds within = 5s)
     return future.wait_for(within) == std::future_status::ready;
 }
 
-// What a thread of this process sleeps in, as the kernel reports it: "futex no-deadline" for a
-// wait without a time limit, else the call's number and its timeout argument.
-QString sleepOf(pid_t thread)
+// What a thread sleeps in: the call's number and its fourth argument (a futex wait's timeout).
+QString sleepOf(const QList<QByteArray>& call)
 {
-    QFile file(QStringLiteral("/proc/self/task/%1/syscall").arg(thread));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("unreadable");
-    const QList<QByteArray> fields = file.readAll().simplified().split(' ');
-#if defined(__x86_64__)
-    const QByteArray futex = "202";
-#elif defined(__aarch64__)
-    const QByteArray futex = "98";
-#else
-    return QStringLiteral("no futex number known for this machine");
-#endif
-    // futex(address, op, value, timeout, ...): no timeout, no deadline.
-    if (fields.size() > 4 && fields[0] == futex && fields[4] == "0x0")
-        return QStringLiteral("futex no-deadline");
-    return QString::fromLatin1(fields.value(0) + " timeout " + fields.value(4));
+    return call.size() > 4 ? QString::fromLatin1(call[0] + " timeout " + call[4])
+                           : QString::fromLatin1(call.value(0, "unreadable"));
+}
+
+// The same for a thread parked in a condition wait without a time limit: what "asleep with no
+// deadline" looks like here, natively or under an emulator.
+QString untimedWait()
+{
+    std::mutex mutex;
+    std::condition_variable condition;
+    bool go = false;
+    return sleepOf(BlockedCall::whileParked(
+        [&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            condition.wait(lock, [&] { return go; });
+        },
+        [&] {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                go = true;
+            }
+            condition.notify_one();
+        }));
 }
 
 template <class BUS, class T> ResponseBufferBase::State bufferState(BUS* bus)
@@ -277,7 +284,7 @@ void TestBus::onePendingRequestPerTypeAndBusWithoutTimeLimit()
     label.index = 7;
     std::atomic<pid_t> waiter { 0 };
     auto waiting = std::async(std::launch::async, [label, &waiter] {
-        waiter = pid_t(syscall(SYS_gettid));
+        waiter = BlockedCall::currentThread();
         return Kubus::Request<MainBoardBus, MainBoard_GetLabel_Board>(nullptr, label).execute();
     });
     auto mbPing = request<MainBoardBus>(addressed<Ping>(1));
@@ -299,7 +306,9 @@ void TestBus::onePendingRequestPerTypeAndBusWithoutTimeLimit()
     // The Kubus side waits as long as the CAN side takes (a transfer runs up to 150 s): still
     // waiting after a few seconds, and asleep in the kernel with no deadline at all.
     QVERIFY(!done(waiting, 3s));
-    QCOMPARE(sleepOf(waiter), QStringLiteral("futex no-deadline"));
+    const QString untimed = untimedWait();
+    QVERIFY2(untimed.endsWith(QLatin1String("timeout 0x0")), qPrintable(untimed));
+    QCOMPARE(sleepOf(BlockedCall::of(waiter)), untimed);
     QVERIFY(!done(mbPing, 0ms) && !done(paPing, 0ms));
     responder.release();
     QVERIFY(done(waiting) && done(mbPing) && done(paPing));

@@ -1,3 +1,4 @@
+#include "common/programrun.h"
 #include "common/rawcanclient.h"
 #include "common/simulatorprocess.h"
 
@@ -32,7 +33,7 @@ Result runTool(const QString& root, const QStringList& args, int firmwareTimeout
     if (firmwareTimeoutMs > 0)
         env.insert("ZEF400_NODE_FIRMWARE_TIMEOUT_MS", QString::number(firmwareTimeoutMs));
     process.setProcessEnvironment(env);
-    process.start(QFileInfo(SimulatorProcess::binary()).path() + "/zef400-node", args);
+    startTargetProgram(process, "zef400-node", args);
     if (meanwhile)
         meanwhile();
     Result result;
@@ -386,8 +387,7 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("ZEF400_ROOT", sim.root());
         tool.setProcessEnvironment(env);
-        tool.start(QFileInfo(SimulatorProcess::binary()).path() + "/zef400-node",
-            { "--json", "amplifier", "ping", "200" });
+        startTargetProgram(tool, "zef400-node", { "--json", "amplifier", "ping", "200" });
         // The tool opens the device once to check it, then for good: its second connection.
         QVERIFY(sim.waitForConfigured(1, 2, 10000));
         RawCanClient other;
