@@ -12,8 +12,7 @@
 #include <QPixmap>
 #include <QWidget>
 
-PanelScreenshots::PanelScreenshots(
-    QWidget* window, Zef400* orchestrator, const QString& directory)
+PanelScreenshots::PanelScreenshots(QWidget* window, Zef400* orchestrator, const QString& directory)
     : QObject(window)
     , window(window)
     , directory(directory)
@@ -23,8 +22,8 @@ PanelScreenshots::PanelScreenshots(
         this, SLOT(slotFirmwareUpdateProgress(Kubus::FirmwareUpdateProgress)));
     connect(Kubus::MainBoardBus::instance(), SIGNAL(message(Kubus::FirmwareUpdateProgress)), this,
         SLOT(slotFirmwareUpdateProgress(Kubus::FirmwareUpdateProgress)));
-    connect(orchestrator, &Zef400::signalUpdateFinished, this,
-        &PanelScreenshots::slotUpdateFinished);
+    connect(
+        orchestrator, &Zef400::signalUpdateFinished, this, &PanelScreenshots::slotUpdateFinished);
 }
 
 QImage PanelScreenshots::grabScreen(QWidget* window)

@@ -83,8 +83,8 @@ void drawWaves(QPainter& p, const QRectF& r)
     for (int i = 1; i <= 7; ++i) {
         const double radius = r.height() * 0.09 * i;
         p.setPen(QPen(QColor(255, 255, 255, 110 - 12 * i), 3.0 - 0.3 * i));
-        p.drawArc(QRectF(source.x() - radius, source.y() - radius, 2 * radius, 2 * radius),
-            70 * 16, 80 * 16);
+        p.drawArc(QRectF(source.x() - radius, source.y() - radius, 2 * radius, 2 * radius), 70 * 16,
+            80 * 16);
     }
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(255, 255, 255, 150));
