@@ -38,7 +38,8 @@ class TestPanel : public QObject {
         window->logWidget()->installEventFilter(this);
         Zef400* o = window->orchestratorObject();
         connect(o, &Zef400::signalUpdaterStatus, this, [this](QString text) { statuses << text; });
-        connect(o->findChild<QProcess*>(), &QProcess::finished, this, [this] { ++updaterEnds; });
+        auto* updater = o->findChild<QProcess*>({}, Qt::FindDirectChildrenOnly); // not yet started
+        connect(updater, &QProcess::finished, this, [this] { ++updaterEnds; });
         window->showFullScreen();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     }
