@@ -10,7 +10,10 @@ KeyPressEater::KeyPressEater(QObject* parent)
 
 bool KeyPressEater::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress)
+    // A key press reaches the window's platform window first and is then handed on to the
+    // focused widget. Judged at both, Left would be followed by two page keys and every key
+    // would be counted twice, so only the widget's delivery is looked at.
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
         return QObject::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
     const int code = key->key();

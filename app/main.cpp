@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDebug>
+#include <QScreen>
 
 #include <cstdlib>
 
@@ -44,6 +45,9 @@ int main(int argc, char** argv)
     window.setReadOnly(arguments.contains(QLatin1String("--readonly")));
     CommandLine::applyForcedUpdates(window, selections);
 
+    // A bare X server has no window manager to carry out the full-screen state; the screen's
+    // geometry makes the window full screen there too.
+    window.setGeometry(window.screen()->geometry());
     window.showFullScreen();
     const int result = application->exec();
 

@@ -1,6 +1,7 @@
 #include "app/zef400widget.h"
 
 #include "app/keypresseater.h"
+#include "app/panelscreenshots.h"
 #include "app/zef400.h"
 #include "kubus/catalogue/mainboardbus.h"
 #include "kubus/catalogue/poweramplifierbus.h"
@@ -12,6 +13,7 @@
 #include <QMenu>
 #include <QPalette>
 #include <QPixmap>
+#include <QScreen>
 #include <QTextCursor>
 #include <QVBoxLayout>
 
@@ -115,8 +117,16 @@ Zef400Widget::Zef400Widget(QWidget* parent)
     firmwareBar.hide();
     statusBar.hide();
 
+    // The picture is drawn for the controller's screen; on a larger one (a PC) it is stretched
+    // to the screen rather than tiled.
+    QPixmap picture(QStringLiteral(":/images/Quorix.png"));
+    if (picture.isNull())
+        Kubus::kuPrint("Background picture :/images/Quorix.png missing", Q_FUNC_INFO);
+    else if (const QScreen* screen = QGuiApplication::primaryScreen();
+             screen && screen->size() != picture.size())
+        picture = picture.scaled(screen->size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QPalette background = palette();
-    background.setBrush(QPalette::Window, QBrush(QPixmap(QStringLiteral(":/images/Quorix.png"))));
+    background.setBrush(QPalette::Window, QBrush(picture));
     setPalette(background);
     setAutoFillBackground(true);
 
@@ -133,6 +143,10 @@ Zef400Widget::Zef400Widget(QWidget* parent)
     });
 
     serviceSequence = serviceKeySequence();
+
+    const QString screenshots = qEnvironmentVariable(PanelScreenshots::EnvironmentVariable);
+    if (!screenshots.isEmpty())
+        new PanelScreenshots(this, orchestrator, screenshots);
 }
 
 Zef400Widget::~Zef400Widget()
