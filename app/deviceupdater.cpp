@@ -17,10 +17,16 @@ QString firmwareName(FirmwareImage::FirmwareType type)
     return type == FirmwareImage::AT90 ? QStringLiteral("AT90") : QStringLiteral("FPGA");
 }
 
-// Copies the label fields a response carries into the plain label record.
-void copyLabel(const Kubus::DeviceInfoVersion& from, Kubus::DeviceInfoVersion* to)
+// The label request REQUEST on bus BUS: the response's label part goes into version. A refused
+// request has an empty response, so version stays empty then.
+template <class BUS, class REQUEST>
+bool readLabel(QObject* sender, int nodeId, Kubus::DeviceInfoVersion* version)
 {
-    *to = from;
+    REQUEST request;
+    request.nodeId = nodeId;
+    const auto response = Kubus::Request<BUS, REQUEST>(sender, request).execute();
+    *version = response;
+    return response.status == 0;
 }
 
 } // namespace
@@ -258,24 +264,27 @@ void DeviceUpdater::report(const Kubus::CanDeviceInfo& node, bool upToDate)
         emit signalNotUpToDate(node);
 }
 
+template <class BUS>
+bool DeviceUpdater::updateNode(
+    const Kubus::CanDeviceInfo& node, const Kubus::DeviceInfoVersion& version)
+{
+    const bool a = updateDevice<BUS>(node, version, FirmwareImage::AT90);
+    report(node, a);
+    const bool f = updateDevice<BUS>(node, version, FirmwareImage::FPGA);
+    report(node, f);
+    return a && f;
+}
+
 bool DeviceUpdater::updateMainBoard(
     const Kubus::CanDeviceInfo& node, const Kubus::DeviceInfoVersion& version)
 {
-    const bool a = updateDevice<Kubus::MainBoardBus>(node, version, FirmwareImage::AT90);
-    report(node, a);
-    const bool f = updateDevice<Kubus::MainBoardBus>(node, version, FirmwareImage::FPGA);
-    report(node, f);
-    return a && f;
+    return updateNode<Kubus::MainBoardBus>(node, version);
 }
 
 bool DeviceUpdater::updatePowerAmplifier(
     const Kubus::CanDeviceInfo& node, const Kubus::DeviceInfoVersion& version)
 {
-    const bool a = updateDevice<Kubus::PowerAmplifierBus>(node, version, FirmwareImage::AT90);
-    report(node, a);
-    const bool f = updateDevice<Kubus::PowerAmplifierBus>(node, version, FirmwareImage::FPGA);
-    report(node, f);
-    return a && f;
+    return updateNode<Kubus::PowerAmplifierBus>(node, version);
 }
 
 template <class BUS>
@@ -368,28 +377,13 @@ bool DeviceUpdater::updateFirmware(const Kubus::FirmwareUpdate& record)
 bool DeviceUpdater::readMainBoardLabel(
     const Kubus::CanDeviceInfo& node, Kubus::DeviceInfoVersion* version)
 {
-    Kubus::MainBoard_GetLabel_Board request;
-    request.nodeId = node.nodeId;
-    const auto response
-        = Kubus::Request<Kubus::MainBoardBus, Kubus::MainBoard_GetLabel_Board>(sender(), request)
-              .execute();
-    if (response.status == 3 || response.status == 4)
-        return false;
-    copyLabel(response, version);
-    return response.status == 0;
+    return readLabel<Kubus::MainBoardBus, Kubus::MainBoard_GetLabel_Board>(
+        sender(), node.nodeId, version);
 }
 
 bool DeviceUpdater::readPowerAmplifierLabel(
     const Kubus::CanDeviceInfo& node, Kubus::DeviceInfoVersion* version)
 {
-    Kubus::PowerAmplifier_GetLabel_PowerSupply request;
-    request.nodeId = node.nodeId;
-    const auto response
-        = Kubus::Request<Kubus::PowerAmplifierBus, Kubus::PowerAmplifier_GetLabel_PowerSupply>(
-            sender(), request)
-              .execute();
-    if (response.status == 3 || response.status == 4)
-        return false;
-    copyLabel(response, version);
-    return response.status == 0;
+    return readLabel<Kubus::PowerAmplifierBus, Kubus::PowerAmplifier_GetLabel_PowerSupply>(
+        sender(), node.nodeId, version);
 }

@@ -80,6 +80,9 @@ public slots:
     void slotUpdateNode(const Kubus::CanDeviceInfo& node, const Kubus::DeviceInfoVersion& version);
 
 private:
+    // Both firmwares of one node, AT90 first, each reported once.
+    template <class BUS>
+    bool updateNode(const Kubus::CanDeviceInfo& node, const Kubus::DeviceInfoVersion& version);
     template <class BUS>
     bool updateDevice(const Kubus::CanDeviceInfo& node, const Kubus::DeviceInfoVersion& label,
         CanBus::FirmwareImage::FirmwareType firmwareType);
